@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need, and prepares the libraries that
+# Debian 12 does not ship (SDL3, a recent Dear ImGui, the webview library) in a
+# cache outside the checkout. Safe to run again: finished steps are skipped.
+#
+# Cache folder: $ORBEX_CACHE, else ${XDG_CACHE_HOME:-$HOME/.cache}/orbex-deps.
+# Prints the cache folder on its last line of standard output.
+set -euo pipefail
+
+SDL3_VERSION="3.2.10+ds-1"
+IMGUI_VERSION="1.92.2b+ds-1"
+WEBVIEW_BUN_VERSION="2.4.0"
+
+cache="${ORBEX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orbex-deps}"
+mkdir -p "$cache"
+jobs=$(nproc 2>/dev/null || echo 4)
+
+log() { printf 'deps: %s\n' "$*" >&2; }
+
+# --- Debian 12 packages --------------------------------------------------------
+packages=(
+  # build
+  cmake ninja-build g++ pkg-config xz-utils libgtest-dev libgmock-dev libbenchmark-dev
+  # orbex-setup: PNG decoding and the font laid beside the program
+  libavcodec-dev libavutil-dev libswscale-dev fonts-dejavu-core
+  # SDL3's video back end (X11), the desktop portal over D-Bus
+  libx11-dev libxext-dev libxrandr-dev libxcursor-dev libxi-dev libxfixes-dev
+  libxss-dev libxtst-dev libxkbcommon-dev libgl-dev libegl-dev libdbus-1-dev
+  # Morvane: our own dialog, and what the prebuilt webview library links against
+  libgtk-4-dev libwebkitgtk-6.0-4 npm
+  # tests: X server, window driving, screenshots, the file chooser, the test host
+  xvfb xauth xdotool x11-utils imagemagick zenity python3
+)
+missing=()
+for p in "${packages[@]}"; do
+  if [ "$p" = npm ] && command -v npm >/dev/null 2>&1; then continue; fi
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  case "$status" in *" installed") ;; *) missing+=("$p") ;; esac
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  log "installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+fi
+
+# --- Source packages through a private apt configuration -----------------------
+# The machine's own apt setup stays untouched: sources list, lists and cache are ours.
+aptdir="$cache/apt"
+apt_opts=(
+  -o "Dir::Etc::sourcelist=$aptdir/sources.list"
+  -o "Dir::Etc::sourceparts=-"
+  -o "Dir::State::Lists=$aptdir/lists"
+  -o "Dir::Cache=$aptdir/cache"
+)
+apt_ready=0
+private_apt() {
+  if [ $apt_ready = 0 ]; then
+    mkdir -p "$aptdir/lists/partial" "$aptdir/cache/archives/partial"
+    cat > "$aptdir/sources.list" <<'EOF'
+deb-src http://deb.debian.org/debian trixie main
+deb-src http://deb.debian.org/debian sid main
+EOF
+    apt-get "${apt_opts[@]}" update -qq >&2
+    apt_ready=1
+  fi
+}
+
+# Downloads source package $1 at version $2 into folder $3; when that version
+# is gone from the archive, takes the newest one and says so.
+fetch_source() {
+  local name=$1 version=$2 dest=$3
+  private_apt
+  mkdir -p "$dest"
+  if ! (cd "$dest" && apt-get "${apt_opts[@]}" source --download-only "$name=$version" >&2); then
+    log "WARNING: $name $version is no longer in the archive; taking the newest version instead"
+    (cd "$dest" && apt-get "${apt_opts[@]}" source --download-only "$name" >&2)
+  fi
+}
+
+# --- SDL3 ----------------------------------------------------------------------
+sdl_root="$cache/sdl3-$SDL3_VERSION"
+if [ ! -f "$sdl_root/.done" ]; then
+  log "building SDL3 $SDL3_VERSION (about a minute)"
+  rm -rf "$sdl_root"
+  fetch_source libsdl3 "$SDL3_VERSION" "$sdl_root/download"
+  mkdir -p "$sdl_root/src"
+  tar -xf "$sdl_root"/download/libsdl3_*.orig.tar.xz -C "$sdl_root/src" --strip-components=1
+  cmake -S "$sdl_root/src" -B "$sdl_root/build" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sdl_root/prefix" \
+    -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TESTS=OFF -DSDL_EXAMPLES=OFF \
+    -DSDL_AUDIO=OFF -DSDL_CAMERA=OFF -DSDL_INSTALL_TESTS=OFF >&2
+  cmake --build "$sdl_root/build" -j "$jobs" >&2
+  cmake --install "$sdl_root/build" >&2
+  touch "$sdl_root/.done"
+fi
+
+# --- Dear ImGui (sources only: our own build compiles them) ---------------------
+imgui_root="$cache/imgui-$IMGUI_VERSION"
+if [ ! -f "$imgui_root/.done" ]; then
+  log "fetching Dear ImGui $IMGUI_VERSION"
+  rm -rf "$imgui_root"
+  fetch_source imgui "$IMGUI_VERSION" "$imgui_root/download"
+  mkdir -p "$imgui_root/src"
+  tar -xf "$imgui_root"/download/imgui_*.orig.tar.xz -C "$imgui_root/src" --strip-components=1
+  touch "$imgui_root/.done"
+fi
+imgui_built=$(sed -n 's/^#define IMGUI_VERSION *"\(.*\)"/\1/p' "$imgui_root/src/imgui.h")
+log "Dear ImGui source: $imgui_built (pinned package $IMGUI_VERSION)"
+
+# --- webview library (prebuilt builds shipped in an npm package) ----------------
+webview_root="$cache/webview-bun-$WEBVIEW_BUN_VERSION"
+if [ ! -f "$webview_root/.done" ]; then
+  log "fetching webview-bun $WEBVIEW_BUN_VERSION"
+  rm -rf "$webview_root"
+  mkdir -p "$webview_root/pack"
+  # npm pack only downloads the tarball; no install script runs.
+  (cd "$webview_root/pack" && npm pack --silent "webview-bun@$WEBVIEW_BUN_VERSION" >&2)
+  tar -xzf "$webview_root"/pack/webview-bun-*.tgz -C "$webview_root/pack"
+  mkdir -p "$webview_root/lib"
+  cp "$webview_root/pack/package/build/libwebview-x64.so" "$webview_root/lib/"
+  if [ -f "$webview_root/pack/package/build/libwebview.dll" ]; then
+    cp "$webview_root/pack/package/build/libwebview.dll" "$webview_root/lib/"
+  fi
+  rm -rf "$webview_root/pack"
+  touch "$webview_root/.done"
+fi
+
+printf '%s\n' "$cache"

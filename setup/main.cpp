@@ -1,0 +1,218 @@
+// orbex-setup: lets the player pick the game's update or add-on packages, or
+// shows the progress of their installation, which the caller carries out.
+// Answers only through standard output (the chosen paths) and the exit code.
+#include "background.h"
+#include "base_folder.h"
+#include "modes.h"
+#include "picker.h"
+#include "progress.h"
+#include "progress_screen.h"
+#include "selection_screen.h"
+
+#include <SDL3/SDL.h>
+#include <imgui.h>
+#include <imgui_impl_sdl3.h>
+#include <imgui_impl_sdlrenderer3.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+static const char* const font_candidates[] = {
+    "../gpu/third_party/fonts/DejaVuSans.ttf",
+    "gpu/third_party/fonts/DejaVuSans.ttf",
+    "assets/fonts/DejaVuSans.ttf",
+    "fonts/DejaVuSans.ttf",
+};
+
+// Adds the first candidate font that loads; false leaves the built-in font.
+static bool load_font(ImGuiIO& io, const std::filesystem::path& base)
+{
+    // Dear ImGui treats an unreadable or malformed font as a user error and
+    // asserts; here such a file only means "try the next one".
+    const bool assert_on_error = io.ConfigErrorRecoveryEnableAssert;
+    io.ConfigErrorRecoveryEnableAssert = false;
+    bool loaded = false;
+    for (const char* relative : font_candidates) {
+        const std::filesystem::path candidate = base / relative;
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(std::filesystem::status(candidate, error)))
+            continue;
+        const std::string text = candidate.string();
+        if (io.Fonts->AddFontFromFileTTF(text.c_str(), 16.0f, nullptr, nullptr)) {
+            std::fprintf(stderr, "Vantorra setup font: %s\n", text.c_str());
+            loaded = true;
+            break;
+        }
+    }
+    io.ConfigErrorRecoveryEnableAssert = assert_on_error;
+    return loaded;
+}
+
+static void apply_style(bool font_loaded)
+{
+    ImGuiStyle& style = ImGui::GetStyle();
+    if (!font_loaded)
+        style.FontScaleMain = 1.16f;  // the built-in font is small next to the intended one
+    style.WindowRounding = 9.0f;
+    style.FrameRounding = 5.0f;
+    // A transparent window background lets the picture and veils show through.
+    style.Colors[ImGuiCol_WindowBg] = ImVec4(0.14f, 0.08f, 0.15f, 0.00f);
+    style.Colors[ImGuiCol_FrameBg] = ImVec4(0.24f, 0.14f, 0.23f, 1.00f);
+    style.Colors[ImGuiCol_Button] = ImVec4(0.58f, 0.21f, 0.40f, 1.00f);
+    style.Colors[ImGuiCol_ButtonHovered] = ImVec4(0.77f, 0.33f, 0.55f, 1.00f);
+    style.Colors[ImGuiCol_ButtonActive] = ImVec4(0.88f, 0.41f, 0.60f, 1.00f);
+    style.Colors[ImGuiCol_PlotHistogram] = ImVec4(0.18f, 0.78f, 0.42f, 1.00f);
+}
+
+static void draw_veils(SDL_Renderer* renderer, int output_w, int output_h)
+{
+    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
+    SDL_SetRenderDrawColor(renderer, 27, 9, 27, 135);
+    SDL_RenderFillRect(renderer, nullptr);
+    SDL_SetRenderDrawColor(renderer, 24, 7, 24, 125);
+    const SDL_FRect whole = {0.0f, 0.0f, static_cast<float>(output_w), static_cast<float>(output_h)};
+    SDL_RenderFillRect(renderer, &whole);
+    SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
+}
+
+int main(int argc, char** argv)
+{
+    Mode mode;
+    if (!parse_command_line(argc, argv, mode)) {
+        std::fputs(usage_text, stderr);
+        return 2;
+    }
+
+    if (!SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS)) {
+        std::fprintf(stderr, "SDL setup failed: %s\n", SDL_GetError());
+        return 2;
+    }
+    SDL_Window* window = SDL_CreateWindow("Vantorra | Update and DLC Setup", 720, 400, SDL_WINDOW_RESIZABLE);
+    if (!window) {
+        std::fprintf(stderr, "Setup window failed: %s\n", SDL_GetError());
+        SDL_Quit();
+        return 2;
+    }
+    SDL_Renderer* renderer = SDL_CreateRenderer(window, nullptr);
+    if (!renderer) {
+        std::fprintf(stderr, "Setup renderer failed: %s\n", SDL_GetError());
+        SDL_DestroyWindow(window);
+        SDL_Quit();
+        return 2;
+    }
+
+    IMGUI_CHECKVERSION();
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;  // no settings file is read or written
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
+    ImGui::StyleColorsDark();
+
+    const std::filesystem::path base = base_folder();
+    apply_style(load_font(io, base));
+
+    const bool platform_ready = ImGui_ImplSDL3_InitForSDLRenderer(window, renderer);
+    if (!platform_ready || !ImGui_ImplSDLRenderer3_Init(renderer)) {
+        std::fputs("Unable to initialize setup GUI.\n", stderr);
+        if (platform_ready)
+            ImGui_ImplSDL3_Shutdown();
+        ImGui::DestroyContext();
+        SDL_DestroyRenderer(renderer);
+        SDL_DestroyWindow(window);
+        SDL_Quit();
+        return 2;
+    }
+
+    SDL_Texture* background_texture = load_background(renderer, base);
+
+    SelectionState selection;
+    selection.start_folder = choose_start_folder();
+    NativePicker picker;
+    Progress progress;
+    bool accepted = false;
+    bool deferred_quit = false;
+
+    for (;;) {
+        bool quit_requested = false;
+        SDL_Event event;
+        while (SDL_PollEvent(&event)) {
+            ImGui_ImplSDL3_ProcessEvent(&event);
+            if (event.type == SDL_EVENT_QUIT || event.type == SDL_EVENT_WINDOW_CLOSE_REQUESTED) {
+                // While the chooser is open its callback still needs the
+                // picker record, so the run waits for its answer.
+                if (picker.open)
+                    deferred_quit = true;
+                else
+                    quit_requested = true;
+            }
+        }
+        if (take_picker_result(picker, selection, deferred_quit, mode.dlc_mode))
+            quit_requested = true;
+        if (quit_requested)
+            break;
+
+        if (mode.progress_mode)
+            progress = read_progress(mode.status_path, std::move(progress));
+
+        ImGui_ImplSDLRenderer3_NewFrame();
+        ImGui_ImplSDL3_NewFrame();
+        ImGui::NewFrame();
+
+        ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f), ImGuiCond_Always, ImVec2(0.0f, 0.0f));
+        ImGui::SetNextWindowSize(io.DisplaySize, ImGuiCond_Always);
+        ImGui::Begin("##ORBEXSetup", nullptr,
+                     ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                         ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
+                         ImGuiWindowFlags_NoSavedSettings);
+        ImGui::TextColored(ImVec4(0.98f, 0.55f, 0.75f, 1.00f), "%s / PC SETUP", "Vantorra");
+        ImGui::Separator();
+        ImGui::Spacing();
+
+        bool leave_after_frame = false;
+        if (mode.progress_mode) {
+            draw_progress_screen(progress, progress_texts(mode.mode_word), SDL_GetTicks());
+        } else {
+            const SelectionButtons pressed = draw_selection_screen(mode, selection, picker, window);
+            leave_after_frame = pressed.accept || pressed.second;
+            if (pressed.accept)
+                accepted = true;
+        }
+        ImGui::End();
+        ImGui::Render();
+
+        SDL_SetRenderDrawColor(renderer, 33, 15, 31, 255);
+        SDL_RenderClear(renderer);
+        int output_w = 0;
+        int output_h = 0;
+        SDL_GetRenderOutputSize(renderer, &output_w, &output_h);
+        if (output_w > 0 && output_h > 0) {
+            if (background_texture)
+                draw_background(renderer, output_w, output_h, background_texture);
+            draw_veils(renderer, output_w, output_h);
+        }
+        ImGui_ImplSDLRenderer3_RenderDrawData(ImGui::GetDrawData(), renderer);
+        SDL_RenderPresent(renderer);
+        SDL_Delay(16);
+
+        if (leave_after_frame)
+            break;
+    }
+
+    if (background_texture)
+        SDL_DestroyTexture(background_texture);
+    ImGui_ImplSDLRenderer3_Shutdown();
+    ImGui_ImplSDL3_Shutdown();
+    ImGui::DestroyContext();
+    SDL_DestroyRenderer(renderer);
+    SDL_DestroyWindow(window);
+    SDL_Quit();
+
+    // Results go out only once the window is gone.
+    if (!accepted)
+        return 1;
+    for (const std::filesystem::path& path : selection.chosen)
+        std::puts(path.string().c_str());
+    return 0;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// Package paths from the desktop's file chooser, and which of them are kept.
+#include <SDL3/SDL.h>
+
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+// Hand-over between the main thread and the chooser's callback, which SDL may
+// run on a thread of its own. `mutex` guards done, failed and files only.
+struct NativePicker {
+    std::mutex mutex;
+    bool open = false;  // main thread only
+    bool done = false;
+    bool failed = false;
+    std::vector<std::string> files;
+    std::string default_location;  // main thread only; SDL reads it while open
+};
+
+// Main-thread state shared by the chooser intake and the selection screen.
+struct SelectionState {
+    std::set<std::filesystem::path> chosen;
+    std::filesystem::path start_folder;
+    std::string notice;
+    bool manual_entry_shown = false;
+    char manual_path[4096] = {};
+};
+
+// The folder the chooser first opens in, from ORBEX_SETUP_START_DIR or HOME.
+std::filesystem::path choose_start_folder();
+
+void open_pkg_dialog(NativePicker& picker, SDL_Window* window, const std::filesystem::path& start_folder,
+                     bool dlc_mode);
+
+void picker_callback(void* userdata, const char* const* filelist, int filter);
+
+// Takes a finished chooser result, if any. True when the result arrived while
+// a quit was deferred: it was dropped unread and the run must end now.
+bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferred_quit, bool dlc_mode);
+
+bool regular_pkg(const std::filesystem::path& path);
+
+void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths, bool dlc_mode);
