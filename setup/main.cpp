@@ -29,10 +29,12 @@ static const char* const font_candidates[] = {
 // Adds the first candidate font that loads; false leaves the built-in font.
 static bool load_font(ImGuiIO& io, const std::filesystem::path& base)
 {
-    // Dear ImGui treats an unreadable or malformed font as a user error and
-    // asserts; here such a file only means "try the next one".
+    // Dear ImGui treats an unreadable or malformed font as a user error: it
+    // asserts and logs. Here such a file only means "try the next one".
     const bool assert_on_error = io.ConfigErrorRecoveryEnableAssert;
+    const bool log_on_error = io.ConfigErrorRecoveryEnableDebugLog;
     io.ConfigErrorRecoveryEnableAssert = false;
+    io.ConfigErrorRecoveryEnableDebugLog = false;
     bool loaded = false;
     for (const char* relative : font_candidates) {
         const std::filesystem::path candidate = base / relative;
@@ -47,6 +49,7 @@ static bool load_font(ImGuiIO& io, const std::filesystem::path& base)
         }
     }
     io.ConfigErrorRecoveryEnableAssert = assert_on_error;
+    io.ConfigErrorRecoveryEnableDebugLog = log_on_error;
     return loaded;
 }
 

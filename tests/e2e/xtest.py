@@ -149,24 +149,38 @@ class Program:
     def wait(self, timeout=10.0):
         return self.proc.wait(timeout=timeout)
 
+    @staticmethod
+    def _text(stream):
+        if isinstance(stream, str):
+            return stream
+        stream.seek(0)
+        return stream.read().decode("utf-8", "replace")
+
     def stdout(self):
-        self.out.seek(0)
-        return self.out.read().decode("utf-8", "replace")
+        return self._text(self.out)
 
     def stderr(self):
-        self.err.seek(0)
-        return self.err.read().decode("utf-8", "replace")
+        return self._text(self.err)
 
     def kill(self):
         if self.proc.poll() is None:
             self.proc.send_signal(signal.SIGKILL)
             self.proc.wait()
 
+    def close(self):
+        """Ends the program if it still runs; its output stays readable."""
+        self.kill()
+        for name in ("out", "err"):
+            stream = getattr(self, name)
+            if not isinstance(stream, str):
+                setattr(self, name, self._text(stream))
+                stream.close()
+
     def __enter__(self):
         return self
 
     def __exit__(self, *exc):
-        self.kill()
+        self.close()
         return False
 
 
