@@ -1,0 +1,45 @@
+#pragma once
+// The embedded-browser window, over the webview library's C interface. The
+// library is loaded when the first window is made, so that a machine without
+// it, or without a usable browser runtime, gets our message instead of a
+// loader error.
+
+#include <stdexcept>
+#include <string>
+
+#include "platform.h"
+
+class BrowserUnavailable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class BrowserWindow {
+public:
+    // Makes the library's own top-level window, without developer tools.
+    // Throws BrowserUnavailable when the library beside the program can't be
+    // loaded or can't make a window.
+    explicit BrowserWindow(const NativeString& library_folder);
+    ~BrowserWindow();
+    BrowserWindow(const BrowserWindow&) = delete;
+    BrowserWindow& operator=(const BrowserWindow&) = delete;
+
+    void set_title(const std::string& utf8_title);
+    void set_size(int width, int height);  // a default size; the window stays resizable
+    void navigate(const std::string& address);
+    void run();  // returns when the user has closed the window
+
+private:
+    using Handle = void*;
+    struct Api {
+        Handle (*create)(int debug, void* parent_window);
+        int (*destroy)(Handle);
+        int (*run)(Handle);
+        int (*set_title)(Handle, const char*);
+        int (*set_size)(Handle, int width, int height, int hint);
+        int (*navigate)(Handle, const char*);
+    };
+
+    Api api_{};
+    Handle view_ = nullptr;
+};

@@ -1,0 +1,5 @@
+#include "launcher.h"
+
+int main() {
+    return run_launcher();
+}

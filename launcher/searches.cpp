@@ -1,0 +1,31 @@
+#include "searches.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+NativeString first_existing_path(const std::vector<NativeString>& candidates) {
+    for (const NativeString& candidate : candidates) {
+        if (candidate.empty()) continue;
+        std::error_code error;
+        // A status that can't be read counts as absent, not as a failure.
+        if (std::filesystem::exists(std::filesystem::path(candidate), error)) return candidate;
+    }
+    return {};
+}
+
+std::string read_python_txt(const NativeString& host_script) {
+    const std::filesystem::path file =
+        std::filesystem::path(host_script).parent_path() / "python.txt";
+    std::ifstream in(file, std::ios_base::in | std::ios_base::binary);
+    if (!in) return {};
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // Only line ends and blanks that editors leave behind go; anything else is
+    // taken to be part of the path, even when that makes it name nothing.
+    while (!bytes.empty() &&
+           (bytes.back() == ' ' || bytes.back() == '\r' || bytes.back() == '\n')) {
+        bytes.pop_back();
+    }
+    return bytes;
+}

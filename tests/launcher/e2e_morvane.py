@@ -1,0 +1,190 @@
+"""End-to-end runs of Morvane in folders laid out like the unpacked archive,
+with a stand-in host. Usage: e2e_morvane.py <case>; the cases are below."""
+import os
+import sys
+import time
+
+import xtest
+from morvane_e2e import (AccessibilityBus, Archive, check, check_program_icon,
+                         expect_message_on_stderr, message, process_alive)
+
+PAGE_GREEN = (32, 160, 96)
+
+
+def wait_gone(pid, what, timeout=5):
+    xtest.wait_for(lambda: not process_alive(pid), timeout=timeout, what=what)
+
+
+def window_of(program, timeout=20):
+    wid = program.window(timeout=timeout)
+    xtest.wait_for(lambda: xtest.window_name(wid) == "Morvane", timeout=5,
+                   what="the window title Morvane")
+    return wid
+
+
+def case_normal():
+    """Host found and started, port awaited, page shown; closing ends the host."""
+    with Archive() as archive:
+        archive.add_program()
+        script = archive.add_host("morvane")
+        python = archive.add_python("python/bin/python3")
+        # Left behind by a host that has ended: nothing answers there.
+        archive.write("launcher.port", "1\n")
+        # The host takes a while before it listens, so the wait reads the file anew.
+        with archive.run(host_mode="delay:0.7") as program:
+            wid = window_of(program)
+            hosts = archive.records("start")
+            check(len(hosts) == 1, f"one host expected, saw {hosts}")
+            host = hosts[0]
+            check(host["argv"] == [script, "--no-browser"], f"host arguments {host['argv']}")
+            check(host["executable"] == python, f"host interpreter {host['executable']}")
+            check(host["cwd"] == archive.game, f"host folder {host['cwd']}")
+            check(host["sid"] == host["pid"], "the host should lead its own session")
+            check(host["fds"] == {"0": "/dev/null", "1": "/dev/null", "2": "/dev/null"},
+                  f"host descriptors {host['fds']}")
+
+            port = open(archive.path("launcher.port")).read().strip()
+            requests = xtest.wait_for(lambda: archive.records("request"), timeout=15,
+                                      what="the page request")
+            check(requests[0]["path"] == "/" and requests[0]["host"] == f"127.0.0.1:{port}",
+                  f"page request {requests[0]}")
+            check(xtest.window_geometry(wid)[2:] == (1100, 780),
+                  f"window size {xtest.window_geometry(wid)}")
+            check_program_icon(wid)
+
+            def page_drawn():
+                shot = xtest.screenshot(wid)
+                try:
+                    return xtest.colour_close(xtest.pixel(shot, 550, 500), PAGE_GREEN, 6)
+                finally:
+                    os.unlink(shot)
+            xtest.wait_for(page_drawn, timeout=15, interval=0.3, what="the host's page on screen")
+
+            check(process_alive(host["pid"]), "the host should run while the window is open")
+            xtest.close_request(wid)
+            code = program.wait(timeout=15)
+            check(code == 0, f"exit code {code}, expected 0")
+            wait_gone(host["pid"], "the host to be ended with the window")
+
+
+def case_early_probe():
+    """A host already answers: nothing is searched or started, and it survives."""
+    with Archive() as archive:
+        archive.add_program()  # alone: no host script, no Python
+        own = archive.start_own_host(port_folder=archive.root)  # launcher.port in the parent
+        with archive.run() as program:
+            wid = window_of(program)
+            xtest.wait_for(lambda: archive.records("request"), timeout=15,
+                           what="the page request to the running host")
+            check(len(archive.records("start")) == 1, "no second host may be started")
+            xtest.close_request(wid)
+            code = program.wait(timeout=15)
+            check(code == 0, f"exit code {code}, expected 0")
+            time.sleep(0.3)
+            check(own.poll() is None, "a host the launcher did not start must survive it")
+
+
+def case_no_script():
+    """No host script in any of its places: the message in both languages."""
+    with Archive() as archive:
+        archive.add_program()
+        archive.add_python()
+        archive.write("morvane/launcher.py", "")  # near misses do not count
+        for french in (False, True):
+            with archive.run(display=False, french=french) as program:
+                expect_message_on_stderr(program, message("no_script", french))
+        check(not archive.records("start"), "no host may be started")
+
+
+def case_no_python():
+    """A host script but no interpreter anywhere: the message, nothing started."""
+    with Archive() as archive:
+        archive.add_program()
+        archive.add_host("../launcher/morvane")
+        archive.write("../launcher/morvane/python.txt", archive.root + "/nowhere/python3\n")
+        empty_path = os.path.join(archive.root, "empty-bin")
+        os.makedirs(empty_path)
+        for french in (False, True):
+            with archive.run(display=False, french=french, path=empty_path) as program:
+                expect_message_on_stderr(program, message("no_python", french))
+        check(not archive.records("start"), "no host may be started")
+
+
+def case_start_failure():
+    """Interpreters that exist but can't run: the message names the path."""
+    with Archive() as archive:
+        archive.add_program()
+        archive.add_host("launcher/morvane")
+        folder = os.path.join(archive.root, "a-folder")
+        os.makedirs(folder)
+        archive.write("launcher/morvane/python.txt", folder + " \r\n")
+        with archive.run(display=False) as program:
+            expect_message_on_stderr(program, message("start_failure", False, folder))
+        # The archive's own place wins over python.txt; here it holds no program.
+        not_a_program = archive.write("python/bin/python3", "just text\n", mode=0o755)
+        with archive.run(display=False, french=True) as program:
+            expect_message_on_stderr(program, message("start_failure", True, not_a_program))
+        check(not archive.records("start"), "no host may be started")
+
+
+def case_time_out():
+    """A host that never listens: 80 probes, the box, and only then the host ends."""
+    with Archive() as archive, AccessibilityBus() as bus:
+        archive.add_program()
+        archive.add_host("launcher/morvane")
+        archive.add_python("../python/bin/python3")
+        started = time.monotonic()
+        with archive.run(host_mode="never-listen", extra_env=bus.env) as program:
+            wid = window_of(program, timeout=30)
+            waited = time.monotonic() - started
+            check(waited >= 8.0, f"the box came after {waited:.1f} s, before 80 pauses of 100 ms")
+            text = bus.dialog_text()
+            check(text == message("time_out"), f"box text {text!r}")
+            check_program_icon(wid)
+            host = archive.records("start")[0]["pid"]
+            time.sleep(0.5)
+            check(process_alive(host), "the host must run until the box is closed")
+            check(program.running(), "the box must hold the launcher")
+            xtest.close_request(wid)
+            code = program.wait(timeout=10)
+            check(code == 1, f"exit code {code}, expected 1")
+            wait_gone(host, "the host to be ended after the box")
+
+
+def case_webview_missing():
+    """No browser library beside the program: the box (in French), then the host ends."""
+    with Archive() as archive, AccessibilityBus() as bus:
+        archive.add_program(with_library=False)
+        archive.add_host()
+        archive.add_python()
+        with archive.run(french=True, extra_env=bus.env) as program:
+            wid = window_of(program)
+            text = bus.dialog_text()
+            check(text == message("webview", french=True), f"box text {text!r}")
+            check(len(xtest.windows_of(pid=program.pid)) == 1, "only the box may be shown")
+            host = archive.records("start")[0]["pid"]
+            check(process_alive(host), "the host must run until the box is closed")
+            xtest.key(wid, "Return")
+            code = program.wait(timeout=10)
+            check(code == 1, f"exit code {code}, expected 1")
+            wait_gone(host, "the host to be ended after the box")
+
+
+def case_webview_no_display():
+    """No display for the browser: the message, the host ended; python.txt's interpreter."""
+    with Archive() as archive:
+        archive.add_program()
+        archive.add_host()
+        archive.write("morvane/python.txt", os.path.realpath(sys.executable) + "\n")
+        with archive.run(display=False) as program:
+            expect_message_on_stderr(program, message("webview"), timeout=20)
+        hosts = archive.records("start")
+        check(len(hosts) == 1, f"one host expected, saw {hosts}")
+        check(hosts[0]["executable"] == os.path.realpath(sys.executable),
+              f"python.txt's interpreter expected, got {hosts[0]['executable']}")
+        wait_gone(hosts[0]["pid"], "the host to be ended after the message")
+
+
+if __name__ == "__main__":
+    globals()["case_" + sys.argv[1]]()
+    print(f"{sys.argv[1]}: passed")

@@ -1,0 +1,146 @@
+#include "platform.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "browser_window.h"
+#include "temp_folder.h"
+
+namespace {
+
+// Sets PATH for one test and puts it back after it.
+class PathVariable {
+public:
+    explicit PathVariable(const std::string& value) : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
+        setenv("PATH", value.c_str(), 1);
+    }
+    ~PathVariable() { setenv("PATH", old_.c_str(), 1); }
+
+private:
+    std::string old_;
+};
+
+std::filesystem::path executable(const TempFolder& folder, const std::string& relative,
+                                 const std::string& content) {
+    const auto file = folder.write(relative, content);
+    chmod(file.c_str(), 0755);
+    return file;
+}
+
+TEST(Candidates, HostScriptPlacesInOrder) {
+    EXPECT_EQ(platform::host_script_candidates("/opt/game"),
+              (std::vector<NativeString>{"/opt/game/morvane/launcher_host.py",
+                                         "/opt/game/launcher/morvane/launcher_host.py",
+                                         "/opt/game/../launcher/morvane/launcher_host.py"}));
+}
+
+TEST(Candidates, PythonPlacesInOrderWithTheSearchPathLast) {
+    TempFolder folder;
+    folder.write("a/python", "not executable");
+    std::filesystem::create_directories(folder.path() / "b/python");  // a folder is no program
+    executable(folder, "c/python", "#!/bin/sh\n");
+    executable(folder, "c/python3", "#!/bin/sh\n");
+    executable(folder, "d/python3", "#!/bin/sh\n");
+    const std::string a = folder.str() + "/a", b = folder.str() + "/b", c = folder.str() + "/c",
+                      d = folder.str() + "/d";
+    {
+        PathVariable path(a + ":" + b + ":" + d + ":" + c);
+        EXPECT_EQ(platform::python_candidates("/opt/game", "/from/python.txt"),
+                  (std::vector<NativeString>{"/opt/game/python/bin/python3",
+                                             "/opt/game/../python/bin/python3", "/from/python.txt",
+                                             c + "/python", d + "/python3"}));
+    }
+    {
+        PathVariable path(a + ":" + d);
+        EXPECT_EQ(platform::python_candidates("/opt/game", ""),
+                  (std::vector<NativeString>{"/opt/game/python/bin/python3",
+                                             "/opt/game/../python/bin/python3", "", "",
+                                             d + "/python3"}));
+    }
+}
+
+TEST(Candidates, PythonTxtBytesAreThePathAsTheyAre) {
+    EXPECT_EQ(platform::python_txt_candidate("/opt/pyth\xC3\xB6n/bin/python3"),
+              "/opt/pyth\xC3\xB6n/bin/python3");
+}
+
+TEST(ProgramFolder, IsTheFolderOfThisTestProgram) {
+    char buffer[4096];
+    const ssize_t size = readlink("/proc/self/exe", buffer, sizeof buffer);
+    ASSERT_GT(size, 0);
+    EXPECT_EQ(platform::program_folder(),
+              std::filesystem::path(std::string(buffer, size)).parent_path().native());
+}
+
+TEST(HostStart, ProgramsThatCannotRunAreStartFailures) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path() / "a_folder");
+    folder.write("plain_text", "print('hello')\n");
+    executable(folder, "no_program", "neither ELF nor #! line\n");
+    const std::string script = folder.write("script", "").string();
+    for (const char* name : {"a_folder", "plain_text", "no_program", "missing"}) {
+        platform::HostProcess host;
+        EXPECT_FALSE(platform::start_host(folder.str() + "/" + std::string(name), script, folder.str(), host))
+            << name;
+        EXPECT_FALSE(host.started) << name;
+    }
+}
+
+// What the host receives and holds is checked end to end with the real program.
+TEST(HostStart, EndedHostIsReaped) {
+    TempFolder folder;
+    const std::string script = folder.write("host.py", "import time\ntime.sleep(60)\n").string();
+    platform::HostProcess host;
+    ASSERT_TRUE(platform::start_host("/usr/bin/python3", script, folder.str(), host));
+    ASSERT_TRUE(host.started);
+    platform::end_host(host, 0);
+    EXPECT_EQ(waitpid(static_cast<pid_t>(host.id), nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST(HostStart, RelativeInterpreterPathIsTakenFromTheLauncherFolder) {
+    TempFolder folder;
+    executable(folder, "bin/py", "#!/bin/sh\ntouch \"$1\"\n");
+    std::filesystem::create_directories(folder.path() / "work");
+    const auto old = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    platform::HostProcess host;
+    const bool started = platform::start_host("bin/py", folder.str() + "/work/ran", folder.str() + "/work", host);
+    std::filesystem::current_path(old);
+    ASSERT_TRUE(started);
+    waitpid(static_cast<pid_t>(host.id), nullptr, 0);
+    EXPECT_TRUE(std::filesystem::exists(folder.path() / "work/ran"));
+}
+
+TEST(ErrorMessage, GoesToStandardErrorWithoutDisplay) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    ::testing::internal::CaptureStderr();
+    platform::show_error("Python did not start: /x");
+    const std::string output = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(output.find("Morvane: Python did not start: /x\n"), std::string::npos) << output;
+}
+
+TEST(BrowserWindowConstruction, ThrowsWhenTheLibraryIsMissingOrNotTheBrowserLibrary) {
+    TempFolder folder;
+    EXPECT_THROW(BrowserWindow window(folder.str()), BrowserUnavailable);
+    // A loadable library that is not the browser library.
+    std::filesystem::create_symlink("/lib/x86_64-linux-gnu/libz.so.1",
+                                    folder.path() / "libwebview-x64.so");
+    EXPECT_THROW(BrowserWindow window(folder.str()), BrowserUnavailable);
+}
+
+TEST(BrowserWindowConstruction, ThrowsWhenNoWindowCanBeMade) {
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    // The real library, laid beside the program by the build.
+    EXPECT_THROW(BrowserWindow window(MORVANE_PROGRAM_DIR), BrowserUnavailable);
+}
+
+}  // namespace
