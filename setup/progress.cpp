@@ -1,6 +1,159 @@
 #include "progress.h"
 
-Progress read_progress(const char*, Progress previous)
+#include <cstring>
+#include <string>
+#include <utility>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The status file, opened for reading only, closed when this goes.
+struct StatusFile {
+    explicit StatusFile(const char* path)
+    {
+#ifdef _WIN32
+        fd = _open(path, _O_RDONLY | _O_BINARY);
+#else
+        // Non-blocking, so that a FIFO given as the path cannot hang the
+        // window; for a regular file it changes nothing.
+        fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+#endif
+    }
+    ~StatusFile()
+    {
+        if (fd >= 0) {
+#ifdef _WIN32
+            _close(fd);
+#else
+            close(fd);
+#endif
+        }
+    }
+    StatusFile(const StatusFile&) = delete;
+    StatusFile& operator=(const StatusFile&) = delete;
+
+    // One read call from the start of the file: the bytes it gives all come
+    // from one version of the file, also while the caller rewrites it. Two
+    // calls could join the start of one line to the rest of the next.
+    long read_from_start(char* buffer, std::size_t size) const
+    {
+#ifdef _WIN32
+        if (_lseek(fd, 0, SEEK_SET) != 0)
+            return -1;
+        return _read(fd, buffer, static_cast<unsigned>(size));
+#else
+        return static_cast<long>(pread(fd, buffer, size, 0));
+#endif
+    }
+
+    int fd = -1;
+};
+
+struct FirstLine {
+    std::string text;  // without the line end
+    bool cut = false;  // the line goes on past status_line_limit bytes
+};
+
+}  // namespace
+
+// Holds the file's first line without its line feed, and without a carriage
+// return directly before it (the CR LF end of a file written in text mode on
+// Windows); any other CR stays where it stands. A first line that fits one
+// block, the usual case, costs one small read whatever the file's size; a
+// longer one is read again from the start in one read of at most
+// status_line_limit + 2 bytes, so a line without end costs no more (the two
+// bytes more let a line of exactly the limit keep its CR LF end). A longer
+// line is cut to the limit. False when nothing at all could be read.
+static bool read_first_line(const char* path, FirstLine& line)
+try {
+    const StatusFile file(path);
+    if (file.fd < 0)
+        return false;
+
+    std::string& text = line.text;
+    char block[4096];
+    long got = file.read_from_start(block, sizeof block);
+    if (got <= 0)
+        return false;
+    const std::size_t size = static_cast<std::size_t>(got);
+    if (size < sizeof block || std::memchr(block, '\n', size)) {
+        text.assign(block, size);
+    } else {
+        text.resize(status_line_limit + 2);
+        got = file.read_from_start(&text[0], text.size());
+        if (got <= 0)
+            return false;
+        text.resize(static_cast<std::size_t>(got));
+    }
+
+    const std::size_t line_feed = text.find('\n');
+    if (line_feed != std::string::npos) {
+        text.resize(line_feed);
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
+    }
+    if (text.size() > status_line_limit) {
+        text.resize(status_line_limit);
+        line.cut = true;
+    }
+    return true;
+} catch (...) {
+    return false;  // no memory for the line
+}
+
+// Puts the value that a status line gives into `out`, which stays untouched
+// on any fault. A cut line counts only when the held part already holds the
+// message's first 400 bytes, so that it gives what the whole line would.
+static bool parse_status_line(const FirstLine& line, Progress& out)
+try {
+    const std::string& text = line.text;
+    const std::size_t tab1 = text.find('\t');
+    if (tab1 == std::string::npos)
+        return false;
+    const std::size_t tab2 = text.find('\t', tab1 + 1);
+    if (tab2 == std::string::npos)
+        return false;
+    const std::size_t tab3 = text.find('\t', tab2 + 1);
+    if (tab3 == std::string::npos)
+        return false;
+    const std::size_t message_held = text.size() - (tab3 + 1);
+    if (message_held == 0 || (line.cut && message_held < status_message_limit))
+        return false;
+
+    const std::string state = text.substr(0, tab1);
+    if (state != "working" && state != "success" && state != "error")
+        return false;
+
+    // std::stoi gives the caller its leeway: leading white space, a sign,
+    // text after the digits. It throws for a field without digits or out of
+    // the 32-bit range, which the catch below turns into a refusal.
+    const int completed = std::stoi(text.substr(tab1 + 1, tab2 - tab1 - 1));
+    const int total = std::stoi(text.substr(tab2 + 1, tab3 - tab2 - 1));
+    if (completed > total || completed < 0 || total < 1 || total > 10000)
+        return false;
+
+    Progress value;
+    value.state = state;
+    value.completed = completed;
+    value.total = total;
+    value.message = text.substr(tab3 + 1, status_message_limit);
+    out = std::move(value);  // cannot fail: the previous value goes only now
+    return true;
+} catch (...) {
+    return false;  // std::stoi's refusals, or no memory for the new value
+}
+
+Progress read_progress(const char* status_path, Progress previous)
 {
+    FirstLine line;
+    if (status_path && read_first_line(status_path, line))
+        parse_status_line(line, previous);
     return previous;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The status file that the caller writes, and the value the progress screen shows.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -10,5 +11,17 @@ struct Progress {
     std::string message = "Starting update...";
 };
 
+// How many bytes of the first line are held at most, so that a caller who
+// writes a line without a line feed, or a gigantic one, costs no more memory
+// or time than this. A line reads exactly as if held whole when it is no
+// longer than this, or when its state, its two counts and their three tabs
+// take no more than status_line_limit - 400 bytes (the message is cut to 400
+// bytes anyway); any other line is refused like a faulty one.
+constexpr std::size_t status_line_limit = 64 * 1024;
+
+// The message is cut to this many bytes.
+constexpr std::size_t status_message_limit = 400;
+
 // Reads the status file's first line; any fault gives back `previous` whole.
+// Never throws and reports nothing.
 Progress read_progress(const char* status_path, Progress previous);
