@@ -30,6 +30,8 @@ packages=(
   libgtk-4-dev libwebkitgtk-6.0-4 npm
   # tests: X server, window driving, screenshots, the file chooser, the test host
   xvfb xauth xdotool x11-utils imagemagick zenity python3
+  # reading the text of Morvane's message box over the accessibility bus
+  dbus-daemon at-spi2-core libglib2.0-bin
 )
 missing=()
 for p in "${packages[@]}"; do
