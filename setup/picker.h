@@ -31,15 +31,25 @@ struct SelectionState {
 // The folder the chooser first opens in, from ORBEX_SETUP_START_DIR or HOME.
 std::filesystem::path choose_start_folder();
 
+// Shows the desktop chooser; its answer arrives through picker_callback and is
+// taken by take_picker_result in a later frame.
 void open_pkg_dialog(NativePicker& picker, SDL_Window* window, const std::filesystem::path& start_folder,
                      bool dlc_mode);
 
-void picker_callback(void* userdata, const char* const* filelist, int filter);
+// The text handed to the chooser as its start location.
+std::string dialog_location(const std::filesystem::path& start_folder);
+
+// SDL's dialog callback; userdata is the NativePicker. Any thread.
+void SDLCALL picker_callback(void* userdata, const char* const* filelist, int filter);
 
 // Takes a finished chooser result, if any. True when the result arrived while
 // a quit was deferred: it was dropped unread and the run must end now.
 bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferred_quit, bool dlc_mode);
 
+// An existing regular file, not itself a symbolic link, named *.pkg in any
+// ASCII letter case.
 bool regular_pkg(const std::filesystem::path& path);
 
+// The one way into `chosen`: the accepted absolute paths of one pick or one
+// typed path.
 void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths, bool dlc_mode);

@@ -2,14 +2,100 @@
 
 #include <imgui.h>
 
-SelectionButtons draw_selection_screen(const Mode& mode, SelectionState&, NativePicker&, SDL_Window*)
+#include <system_error>
+
+static const ImVec4 heading_colour(1.0f, 0.67f, 0.82f, 1.0f);
+static const ImVec4 notice_colour(1.0f, 0.68f, 0.55f, 1.0f);
+static const ImVec2 chooser_button_size(200.0f, 42.0f);
+static const ImVec2 closing_button_size(210.0f, 42.0f);
+
+// "Add PKG": the typed text exactly as it stands, nothing trimmed.
+static void add_typed_pkg(SelectionState& state, bool dlc_mode)
 {
-    const ModeTexts* texts = mode_texts(mode.mode_word);
+    const std::filesystem::path typed = state.manual_path;
+    if (!regular_pkg(typed)) {
+        state.notice = "Enter a valid full path ending in .pkg.";
+        return;
+    }
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(typed, error);
+    if (error) {
+        state.notice = "Unable to resolve the PKG path.";
+        return;
+    }
+    commit_pkgs(state, {absolute}, dlc_mode);
+    state.manual_path[0] = '\0';
+}
+
+static void draw_chosen_list(const SelectionState& state)
+{
+    ImGui::BeginChild("##chosen", ImVec2(0.0f, 77.0f));
+    for (const std::filesystem::path& path : state.chosen) {
+        ImGui::BulletText("%s", path.filename().string().c_str());
+        if (ImGui::IsItemHovered())
+            ImGui::SetTooltip("%s", path.string().c_str());
+    }
+    ImGui::EndChild();
+}
+
+SelectionButtons draw_selection_screen(const Mode& mode, SelectionState& state, NativePicker& picker,
+                                       SDL_Window* window)
+{
     SelectionButtons pressed;
+    const ModeTexts* texts = mode_texts(mode.mode_word);
     if (!texts)
         return pressed;
-    ImGui::TextColored(ImVec4(1.0f, 0.67f, 0.82f, 1.0f), "%s", texts->heading);
+
+    ImGui::TextColored(heading_colour, "%s", texts->heading);
+    ImGui::SetWindowFontScale(1.35f);
     ImGui::TextUnformatted(texts->title);
-    pressed.second = ImGui::Button(second_label(mode.mode_word), ImVec2(210, 42));
+    ImGui::SetWindowFontScale(1.0f);
+    ImGui::TextWrapped("%s", texts->body);
+    ImGui::Spacing();
+    ImGui::Separator();
+    ImGui::Spacing();
+
+    ImGui::BeginDisabled(picker.open);
+    if (ImGui::Button(select_label(mode.dlc_mode), chooser_button_size))
+        open_pkg_dialog(picker, window, state.start_folder, mode.dlc_mode);
+    ImGui::EndDisabled();
+    if (picker.open)
+        ImGui::TextDisabled("%s", "Desktop file chooser open...");
+    if (!state.notice.empty())
+        ImGui::TextColored(notice_colour, "%s", state.notice.c_str());
+
+    // The label follows in the next frame; the field shows or hides at once.
+    if (ImGui::SmallButton(state.manual_entry_shown ? "Hide manual path" : "Enter path manually"))
+        state.manual_entry_shown = !state.manual_entry_shown;
+    if (state.manual_entry_shown) {
+        ImGui::SetNextItemWidth(-135.0f);
+        ImGui::InputText("##pkgpath", state.manual_path, sizeof state.manual_path);
+        ImGui::SameLine();
+        if (ImGui::Button("Add PKG"))
+            add_typed_pkg(state, mode.dlc_mode);
+    }
+    ImGui::Spacing();
+    ImGui::Separator();
+
+    if (state.chosen.empty()) {
+        ImGui::TextDisabled("%s", "No PKG selected");
+    } else {
+        const size_t count = state.chosen.size();
+        ImGui::Text("%zu PKG%s selected", count, count == 1 ? "" : "s");
+        draw_chosen_list(state);
+        if (mode.dlc_mode && ImGui::SmallButton("Clear selection"))
+            state.chosen.clear();
+    }
+    ImGui::Spacing();
+
+    // Both closing buttons wait for the chooser: its callback still needs the
+    // picker record.
+    ImGui::BeginDisabled(state.chosen.empty() || picker.open);
+    pressed.accept = ImGui::Button(texts->accept_label, closing_button_size);
+    ImGui::EndDisabled();
+    ImGui::SameLine();
+    ImGui::BeginDisabled(picker.open);
+    pressed.second = ImGui::Button(second_label(mode.mode_word), closing_button_size);
+    ImGui::EndDisabled();
     return pressed;
 }
