@@ -53,11 +53,23 @@ def windows_of(pid=None, name=None, visible=True):
     return [int(w) for w in out.split()]
 
 
-def wait_window(pid=None, name=None, timeout=15.0):
-    """The first visible window of a process (or with a name), once mapped."""
-    found = wait_for(lambda: windows_of(pid=pid, name=name), timeout,
-                     what=f"a window (pid={pid}, name={name})")
-    return found[0]
+def wait_window(pid=None, name=None, timeout=15.0, settle=0.4):
+    """The visible window of a process (or with a name) once it stays the same.
+
+    SDL shows a first window and replaces it when the renderer asks for
+    another kind of visual, so the first window seen may already be gone."""
+    deadline = time.monotonic() + timeout
+    last, since = None, time.monotonic()
+    while time.monotonic() < deadline:
+        found = windows_of(pid=pid, name=name)
+        current = found[-1] if len(found) == 1 else None
+        if current != last:
+            last, since = current, time.monotonic()
+        elif current is not None and time.monotonic() - since >= settle:
+            return current
+        time.sleep(0.05)
+    raise AssertionError(f"timed out after {timeout}s waiting for a settled window "
+                         f"(pid={pid}, name={name})")
 
 
 def window_name(wid):
@@ -103,8 +115,9 @@ def screenshot(wid=None, path=None):
         fd, path = tempfile.mkstemp(suffix=".png", prefix="orbex-shot-")
         os.close(fd)
     target = str(wid) if wid is not None else "root"
+    # import waits for a mouse click when the window is gone; never let it.
     subprocess.run(["import", "-window", target, path], check=True,
-                   capture_output=True)
+                   capture_output=True, timeout=15)
     return path
 
 

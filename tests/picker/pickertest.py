@@ -145,20 +145,7 @@ def pkg_tree(names):
 
 
 def settled_window(program, timeout=15.0):
-    """The program's window once it stays the same. SDL shows a first window
-    and replaces it when the renderer asks for a different kind, so the first
-    window seen may already be gone."""
-    deadline = time.monotonic() + timeout
-    last, since = None, time.monotonic()
-    while time.monotonic() < deadline:
-        found = xtest.windows_of(pid=program.pid)
-        current = found[-1] if len(found) == 1 else None
-        if current != last:
-            last, since = current, time.monotonic()
-        elif current is not None and time.monotonic() - since >= 0.4:
-            return current
-        time.sleep(0.05)
-    raise AssertionError(f"no settled window for pid {program.pid}")
+    return xtest.wait_window(pid=program.pid, timeout=timeout)
 
 
 def park_mouse(wid):
