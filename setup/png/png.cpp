@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <zlib.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/buffer.h>
@@ -74,6 +76,152 @@ bool fill_packet(AVPacket* packet, const uint8_t* data, uint64_t size, bool padd
     return true;
 }
 
+uint32_t big_endian_32(const uint8_t* bytes)
+{
+    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+// How many bytes a picture's image data inflates to: one filter byte and the
+// packed pixels of each row, pass by pass when interlaced. 0 for a colour
+// type or depth that the format does not know.
+uint64_t inflated_size(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour, bool interlaced)
+{
+    uint64_t channels = 0;
+    switch (colour) {
+    case 0: case 3: channels = 1; break;
+    case 2: channels = 3; break;
+    case 4: channels = 2; break;
+    case 6: channels = 4; break;
+    default: return 0;
+    }
+    if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) {
+        return 0;
+    }
+    const uint64_t bits = channels * depth;
+    const auto rows = [bits](uint64_t w, uint64_t h) { return w == 0 ? 0 : h * (1 + (w * bits + 7) / 8); };
+    if (!interlaced) {
+        return rows(width, height);
+    }
+    static const uint32_t passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                          {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    uint64_t total = 0;
+    for (const auto& p : passes) {
+        const uint64_t w = width > p[0] ? (uint64_t{width} - p[0] + p[2] - 1) / p[2] : 0;
+        const uint64_t h = height > p[1] ? (uint64_t{height} - p[1] + p[3] - 1) / p[3] : 0;
+        total += rows(w, h);
+    }
+    return total;
+}
+
+// Counts what a zlib stream inflates to, fed in pieces, and stops counting as
+// soon as the count passes a limit. The output itself is thrown away.
+struct InflateMeter {
+    z_stream stream{};
+    bool ready = false;
+    bool ended = false;  // the stream ended, or FFmpeg will refuse it as it does
+    uint64_t count = 0;
+    std::vector<uint8_t> scratch = std::vector<uint8_t>(65536);
+
+    InflateMeter() { ready = inflateInit(&stream) == Z_OK; }
+    ~InflateMeter()
+    {
+        if (ready) {
+            inflateEnd(&stream);
+        }
+    }
+    InflateMeter(const InflateMeter&) = delete;
+    InflateMeter& operator=(const InflateMeter&) = delete;
+
+    // False once more than limit bytes have come out.
+    bool feed(const uint8_t* bytes, uint64_t length, uint64_t limit)
+    {
+        if (!ready || ended) {
+            return true;
+        }
+        stream.next_in = const_cast<uint8_t*>(bytes);
+        stream.avail_in = static_cast<uInt>(length);
+        while (stream.avail_in > 0) {
+            stream.next_out = scratch.data();
+            stream.avail_out = static_cast<uInt>(scratch.size());
+            const int result = inflate(&stream, Z_NO_FLUSH);
+            count += scratch.size() - stream.avail_out;
+            if (count > limit) {
+                return false;
+            }
+            if (result != Z_OK) {
+                ended = true;
+                break;
+            }
+        }
+        return true;
+    }
+};
+
+// Text and colour profiles are nothing this loader shows; FFmpeg keeps them
+// whole, however large, so they get a modest allowance of their own.
+constexpr uint64_t kMetadataAllowance = uint64_t{16} << 20;
+
+// Looks at a PNG's chunks before FFmpeg does, for files that cost far more
+// than their size. FFmpeg allocates its frame from the declared size before
+// any row arrives, so a small file declaring a huge picture would claim
+// gigabytes. It inflates every byte of the image data, even past the last
+// row, so a few megabytes that inflate to gigabytes would hold the start-up
+// for minutes; and it inflates compressed text and colour profiles without
+// any bound. False (with a line) refuses the bytes. Anything that does not
+// look like a PNG, or that FFmpeg refuses by itself, is left to FFmpeg.
+bool screen_png(const uint8_t* data, uint64_t size)
+{
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    if (size < 33 || std::memcmp(data, signature, 8) != 0 || big_endian_32(data + 8) != 13 ||
+        std::memcmp(data + 12, "IHDR", 4) != 0) {
+        return true;
+    }
+    const uint32_t width = big_endian_32(data + 16);
+    const uint32_t height = big_endian_32(data + 20);
+    if (width > static_cast<uint32_t>(kMaxSide) || height > static_cast<uint32_t>(kMaxSide)) {
+        std::fprintf(stderr, "ORBEX PNG: invalid decoded image dimensions %ux%u\n", width, height);
+        return false;
+    }
+    const uint64_t needed = inflated_size(width, height, data[24], data[25], data[28] != 0);
+    // Encoders write exactly what the rows need; room for twice that keeps
+    // any odd but honest file, while bounding what FFmpeg can be made to do.
+    const uint64_t image_allowance = 2 * needed + (uint64_t{1} << 20);
+
+    InflateMeter image_data;
+    uint64_t metadata = 0;
+    bool within = true;
+    for (uint64_t at = 8; within && size - at >= 12;) {
+        const uint64_t length = big_endian_32(data + at);
+        if (length > size - at - 12) {
+            break;  // FFmpeg stops at a chunk that runs past the end
+        }
+        const uint8_t* type = data + at + 4;
+        const uint8_t* body = data + at + 8;
+        if (std::memcmp(type, "IEND", 4) == 0) {
+            break;
+        }
+        if (std::memcmp(type, "IDAT", 4) == 0) {
+            within = image_data.feed(body, length, image_allowance);
+        } else if (std::memcmp(type, "zTXt", 4) == 0 || std::memcmp(type, "iCCP", 4) == 0) {
+            // A name, its NUL, the compression method byte, then the stream.
+            const void* name_end = std::memchr(body, 0, static_cast<size_t>(length));
+            const uint64_t skip = name_end ? static_cast<const uint8_t*>(name_end) - body + 2 : length;
+            if (skip < length) {
+                InflateMeter meter;
+                within = meter.feed(body + skip, length - skip, kMetadataAllowance - metadata);
+                metadata += meter.count;
+            }
+        }
+        at += 12 + length;
+    }
+    if (!within) {
+        std::fprintf(stderr,
+                     "ORBEX PNG: compressed data inflates far beyond a %ux%u picture (%zu input bytes)\n",
+                     width, height, static_cast<size_t>(size));
+    }
+    return within;
+}
+
 // The decoding proper; the caller owns and frees the three FFmpeg objects.
 bool decode_with(AVCodecContext* context, const AVCodec* decoder, AVPacket* packet, AVFrame* frame,
                  const uint8_t* data, uint64_t size, bool padded, Image& image)
@@ -121,6 +269,9 @@ bool decode(const uint8_t* data, uint64_t size, bool padded, Image& image)
 {
     empty_image(image);
     if (data == nullptr || size == 0 || size > kMaxInputBytes) {
+        return false;
+    }
+    if (!screen_png(data, size)) {
         return false;
     }
 
