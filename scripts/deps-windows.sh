@@ -10,8 +10,10 @@ jobs=$(nproc 2>/dev/null || echo 4)
 FFMPEG_VERSION="7:5.1.9-0+deb12u1"
 log() { printf 'deps-windows: %s\n' "$*" >&2; }
 
+# locales: the French locale's sources, so the Wine tests can give Wine a
+# French LANG.
 packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-          libz-mingw-w64-dev nasm icoutils wine wine64)
+          libz-mingw-w64-dev nasm icoutils wine wine64 locales)
 missing=()
 for p in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)

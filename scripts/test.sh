@@ -4,6 +4,12 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/build.sh"
+# The Windows programs too, for the Wine tests. ORBEX_SKIP_WINDOWS=1 leaves
+# the build out: those tests then use dist/windows as it is, or report
+# themselves skipped when it was never built.
+if [ "${ORBEX_SKIP_WINDOWS:-0}" != 1 ]; then
+  "$root/scripts/build-windows.sh"
+fi
 build="${ORBEX_BUILD_DIR:-$root/build}"
 
 # A display number nobody uses.

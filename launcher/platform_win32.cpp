@@ -1,0 +1,176 @@
+// The launcher's platform layer for Windows: Winsock, the Win32 process and
+// search calls, message boxes and the window icon.
+
+#include "platform.h"
+
+// winsock2.h must come before windows.h, which would pull in the old winsock.h.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+// Path buffers are MAX_PATH units: a longer answer is treated as no answer.
+constexpr DWORD path_buffer_units = 260;
+constexpr WORD winsock_version = MAKEWORD(2, 2);
+constexpr int program_icon_resource = 1;
+constexpr const wchar_t* message_caption = L"Morvane";
+constexpr const wchar_t* browser_library_name = L"\\libwebview.dll";
+
+static_assert(sizeof(STARTUPINFOW) == 104, "STARTUPINFOW has its x64 layout");
+
+// What SearchPathW finds for `name` along the system's standard search order;
+// empty when nothing is found or the answer would not fit the buffer.
+NativeString search_program_path(const wchar_t* name, wchar_t (&buffer)[path_buffer_units]) {
+    const DWORD length = SearchPathW(nullptr, name, L".exe", path_buffer_units, buffer, nullptr);
+    if (length == 0 || length >= path_buffer_units) return {};
+    return NativeString(buffer);
+}
+
+// Every top-level window of the launcher's thread gets the program's icon,
+// loaded afresh at the two sizes the system asks for. The images are never
+// freed: they serve the window until the process ends.
+BOOL CALLBACK set_window_icon(HWND window, LPARAM) {
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const HANDLE big = LoadImageW(module, MAKEINTRESOURCEW(program_icon_resource), IMAGE_ICON,
+                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                  LR_DEFAULTCOLOR);
+    const HANDLE small = LoadImageW(module, MAKEINTRESOURCEW(program_icon_resource), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                    LR_DEFAULTCOLOR);
+    if (big != nullptr) {
+        SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    }
+    if (small != nullptr) {
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+void sockets_start() {
+    // A failed start is not worth a message of its own: every probe then finds
+    // nothing, and the run ends with the time-out message.
+    WSADATA data;
+    std::memset(&data, 0, sizeof data);
+    WSAStartup(winsock_version, &data);
+}
+
+void sockets_cleanup() {
+    WSACleanup();
+}
+
+NativeString program_folder() {
+    wchar_t buffer[path_buffer_units];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, path_buffer_units);
+    return std::filesystem::path(NativeString(buffer, length)).parent_path().native();
+}
+
+std::vector<NativeString> host_script_candidates(const NativeString& exe_folder) {
+    return {exe_folder + L"\\morvane\\launcher_host.py",
+            exe_folder + L"\\launcher\\morvane\\launcher_host.py",
+            exe_folder + L"\\..\\launcher\\morvane\\launcher_host.py"};
+}
+
+NativeString python_txt_candidate(const std::string& bytes) {
+    // One unit per byte, sign-extended: ASCII passes unchanged, and any other
+    // byte becomes a unit no real path holds, so such a file names nothing.
+    NativeString widened;
+    widened.reserve(bytes.size());
+    for (const char byte : bytes) {
+        widened.push_back(static_cast<wchar_t>(static_cast<signed char>(byte)));
+    }
+    return widened;
+}
+
+std::vector<NativeString> python_candidates(const NativeString& exe_folder,
+                                            const NativeString& from_python_txt) {
+    wchar_t buffer[path_buffer_units];
+    NativeString on_path = search_program_path(L"python.exe", buffer);
+    NativeString on_path3 = search_program_path(L"python3.exe", buffer);
+    return {exe_folder + L"\\python\\python.exe",
+            exe_folder + L"\\..\\python\\python.exe",
+            from_python_txt,
+            L"C:\\msys64\\usr\\bin\\python.exe",
+            L"C:\\msys64\\usr\\bin\\python3.exe",
+            L"C:\\msys64\\clang64\\bin\\python.exe",
+            std::move(on_path),
+            std::move(on_path3)};
+}
+
+bool start_host(const NativeString& python, const NativeString& script,
+                const NativeString& working_folder, HostProcess& host) {
+    const NativeString command_line =
+        L"\"" + python + L"\" \"" + script + L"\" --no-browser";
+    // CreateProcessW may write into the command line it is given.
+    std::vector<wchar_t> writable(command_line.begin(), command_line.end());
+    writable.push_back(L'\0');
+
+    STARTUPINFOW startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof process);
+
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                        nullptr, working_folder.c_str(), &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    // The process handle is kept for TerminateProcess and never closed: the
+    // launcher's own end releases it.
+    host.started = true;
+    host.id = reinterpret_cast<std::intptr_t>(process.hProcess);
+    return true;
+}
+
+void end_host(const HostProcess& host, unsigned exit_code) {
+    if (!host.started) return;
+    TerminateProcess(reinterpret_cast<HANDLE>(host.id), exit_code);
+}
+
+bool local_port_answers(int port) {
+    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (probe == INVALID_SOCKET) return false;
+    sockaddr_in address;
+    std::memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    const int result =
+        connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    closesocket(probe);
+    return result == 0;
+}
+
+void pause_ms(unsigned milliseconds) {
+    Sleep(milliseconds);
+}
+
+bool interface_language_is_french() {
+    // The primary language alone: French of France, Canada, Switzerland...
+    return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH;
+}
+
+void show_error(const NativeString& text) {
+    MessageBoxW(nullptr, text.c_str(), message_caption, MB_ICONERROR | MB_OK);
+}
+
+void* load_browser_library(const NativeString& exe_folder) {
+    return reinterpret_cast<void*>(LoadLibraryW((exe_folder + browser_library_name).c_str()));
+}
+
+void* browser_library_symbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void set_window_icons() {
+    EnumThreadWindows(GetCurrentThreadId(), set_window_icon, 0);
+}
+
+}  // namespace platform

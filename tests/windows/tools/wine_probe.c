@@ -1,0 +1,83 @@
+/* Looks at other Windows programs from inside the same Wine session:
+ *   wine_probe box-text CAPTION    prints, one per line, "class|text" of each
+ *                                  child control of the top-level dialog
+ *                                  windows with that caption (exit 1: none)
+ *   wine_probe exit-code PID MS    prints "watching" once it holds the
+ *                                  process, then waits up to MS ms for it to
+ *                                  end and prints its exit code (exit 1:
+ *                                  still running; exit 3: no such process)
+ *   wine_probe language            prints GetUserDefaultUILanguage in hex
+ * Output is UTF-8. */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+static void print_utf8(const wchar_t* text) {
+    char bytes[8192];
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof bytes, NULL, NULL);
+    fputs(n > 0 ? bytes : "", stdout);
+}
+
+static BOOL CALLBACK print_child(HWND child, LPARAM unused) {
+    (void)unused;
+    wchar_t class_name[256];
+    wchar_t text[4096];
+    GetClassNameW(child, class_name, 256);
+    DWORD_PTR length = 0;
+    text[0] = L'\0';
+    if (SendMessageTimeoutW(child, WM_GETTEXT, 4096, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &length) == 0) {
+        text[0] = L'\0';
+    }
+    print_utf8(class_name);
+    fputs("|", stdout);
+    print_utf8(text);
+    fputs("\n", stdout);
+    return TRUE;
+}
+
+struct Search {
+    const wchar_t* caption;
+    int found;
+};
+
+static BOOL CALLBACK visit_top_level(HWND window, LPARAM context) {
+    struct Search* search = (struct Search*)context;
+    wchar_t class_name[256];
+    wchar_t caption[1024];
+    GetClassNameW(window, class_name, 256);
+    GetWindowTextW(window, caption, 1024);
+    if (wcscmp(class_name, L"#32770") == 0 && wcscmp(caption, search->caption) == 0 &&
+        IsWindowVisible(window)) {
+        search->found = 1;
+        EnumChildWindows(window, print_child, 0);
+    }
+    return TRUE;
+}
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 3 && wcscmp(argv[1], L"box-text") == 0) {
+        struct Search search = {argv[2], 0};
+        EnumWindows(visit_top_level, (LPARAM)&search);
+        return search.found ? 0 : 1;
+    }
+    if (argc == 4 && wcscmp(argv[1], L"exit-code") == 0) {
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     (DWORD)wcstoul(argv[2], NULL, 10));
+        if (process == NULL) return 3;
+        puts("watching");
+        fflush(stdout);
+        if (WaitForSingleObject(process, (DWORD)wcstoul(argv[3], NULL, 10)) != WAIT_OBJECT_0) return 1;
+        DWORD code = 0;
+        GetExitCodeProcess(process, &code);
+        printf("%lu\n", (unsigned long)code);
+        return 0;
+    }
+    if (argc == 2 && wcscmp(argv[1], L"language") == 0) {
+        printf("%04x\n", GetUserDefaultUILanguage());
+        return 0;
+    }
+    fputs("usage: wine_probe box-text CAPTION | exit-code PID MS | language\n", stderr);
+    return 2;
+}

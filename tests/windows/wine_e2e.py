@@ -1,0 +1,384 @@
+"""The Windows programs of dist/windows run under Wine on the test X server.
+Usage: wine_e2e.py <case>; the cases are below.
+
+Morvane.exe runs in a folder laid out like the unpacked archive, with the
+stand-in interpreter tools/test_python.c as its Python. Wine has no WebView2
+runtime, so the real libwebview.dll ends every host road with the WebView2
+message; the roads past it (the window, its icon, a normal close) run with
+the stand-in library tools/webview_stand_in.c in its place.
+"""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+import winetest
+import xtest
+from winetest import check, windows_path
+
+MESSAGES = {
+    "no_script": (
+        "Morvane.exe is alone in this folder. Unzip the whole archive and keep Morvane.exe "
+        "next to the launcher folder.",
+        "Morvane.exe est seul dans ce dossier. D\u00e9compresse toute l'archive et garde "
+        "Morvane.exe \u00e0 c\u00f4t\u00e9 du dossier launcher."),
+    "no_python": (
+        "Python cannot be found. The python folder of the archive is missing.",
+        "Python est introuvable. Le dossier python de l'archive manque."),
+    "start_failure": ("Python did not start: ", "Python n'a pas d\u00e9marr\u00e9 : "),
+    "time_out": (
+        "The launcher did not start. See launcher-error.txt.",
+        "Le lanceur n'a pas d\u00e9marr\u00e9. Voir launcher-error.txt."),
+    "webview": (
+        "WebView2 cannot be found. Install the Microsoft Edge WebView2 runtime, then start "
+        "Morvane.exe again.",
+        "WebView2 est introuvable. Installez le runtime Microsoft Edge WebView2, puis relancez "
+        "Morvane.exe."),
+}
+USAGE = "Usage: orbex-setup --mode update|dlc|dlc_later OR --mode progress|progress-dlc /path/status"
+SETUP_TITLE = "Vantorra | Update and DLC Setup"
+
+
+def message(name, french=False):
+    return MESSAGES[name][1 if french else 0]
+
+
+def port_answers(port):
+    with socket.socket() as s:
+        s.settimeout(2)
+        return s.connect_ex(("127.0.0.1", port)) == 0
+
+
+class Game:
+    """A game folder in the session's folder, holding Morvane.exe the way the
+    unpacked archive does; `exe_folder` is its Windows name."""
+
+    def __init__(self, session, browser="real"):
+        self.session = session
+        self.folder = session.path("game")
+        os.makedirs(self.folder)
+        shutil.copy2(os.path.join(winetest.DIST, "Morvane.exe"), self.folder)
+        library = (os.path.join(winetest.DIST, "libwebview.dll") if browser == "real"
+                   else os.path.join(winetest.TOOLS, "libwebview.dll"))
+        shutil.copy2(library, self.folder)
+        self.exe_folder = windows_path(self.folder)
+        self.host_report = session.path("host-report.txt")
+        self.browser_report = session.path("browser-report.txt")
+
+    def path(self, relative):
+        return os.path.join(self.folder, relative)
+
+    def add(self, relative, content=""):
+        full = self.path(relative)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "wb") as f:
+            f.write(content.encode() if isinstance(content, str) else content)
+        return full
+
+    def add_host_script(self, relative="morvane/launcher_host.py"):
+        return self.add(relative, "# the game's launcher host\n")
+
+    def add_python(self, relative="python/python.exe"):
+        full = self.path(relative)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        shutil.copy2(os.path.join(winetest.TOOLS, "python.exe"), full)
+        return full
+
+    def run(self, host_mode="serve", extra_env=None):
+        env = {"ORBEX_TEST_HOST_REPORT": windows_path(self.host_report),
+               "ORBEX_TEST_HOST_MODE": host_mode,
+               "ORBEX_TEST_WEBVIEW_REPORT": windows_path(self.browser_report)}
+        env.update(extra_env or {})
+        return self.session.start(self.path("Morvane.exe"), extra_env=env)
+
+    def hosts(self):
+        return winetest.read_report(self.host_report)
+
+    def wait_host(self, timeout=30):
+        return xtest.wait_for(lambda: (self.hosts() or [None])[0], timeout=timeout,
+                              what="the host to start")
+
+    def browser_calls(self):
+        if not os.path.exists(self.browser_report):
+            return []
+        with open(self.browser_report, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    def port(self):
+        with open(self.path("launcher.port")) as f:
+            return int(f.read().split()[0])
+
+
+def expect_box(session, program, text):
+    shown = session.box_text()
+    check(shown == text, f"message {shown!r}, expected {text!r}")
+    code = session.press_ok(program)
+    check(code == 1, f"exit code {code}, expected 1")
+    check(program.stdout() == "", f"unexpected output {program.stdout()!r}")
+
+
+def case_no_script():
+    """Alone in its folder: the English message, exit code 1."""
+    with winetest.Session() as session:
+        game = Game(session)
+        with game.run() as program:
+            expect_box(session, program, message("no_script"))
+
+
+def case_no_script_french():
+    """The same in French when the user's language is French by LANG."""
+    with winetest.Session() as session:
+        french = winetest.french_locale_env()
+        language = session.probe("language", extra_env=french)[1].strip()
+        check(language == "040c", f"Wine reports the interface language {language} under {french}")
+        game = Game(session)
+        with game.run(extra_env=french) as program:
+            expect_box(session, program, message("no_script", french=True))
+
+
+def case_no_python():
+    """A host script but no interpreter anywhere: the no-Python message, in
+    English, then in French for any French variant (Canada by LC_ALL)."""
+    with winetest.Session() as session:
+        game = Game(session)
+        game.add_host_script("launcher/morvane/launcher_host.py")
+        game.add("launcher/morvane/python.txt", "C:\\nowhere\\python.exe\r\n")
+        with game.run() as program:
+            expect_box(session, program, message("no_python"))
+        with game.run(extra_env={"LC_ALL": "fr_CA.UTF-8"}) as program:
+            expect_box(session, program, message("no_python", french=True))
+        check(game.hosts() == [], "no host may start")
+
+
+def case_start_failure():
+    """The archive's python.exe is a folder: it is found, and CreateProcessW
+    fails on it; the message names the path as it was built."""
+    with winetest.Session() as session:
+        game = Game(session)
+        game.add_host_script()
+        os.makedirs(game.path("python/python.exe"))
+        with game.run() as program:
+            expect_box(session, program,
+                       message("start_failure") + game.exe_folder + "\\python\\python.exe")
+
+
+def case_host_start():
+    """The main road under Wine: the host starts without a console in the
+    game folder, the port wait finds it past a stale launcher.port, the real
+    browser library finds no WebView2 runtime, the host is ended with exit
+    code 0 after the message, and the launcher exits with 1."""
+    with winetest.Session() as session:
+        game = Game(session)
+        game.add_host_script("launcher/morvane/launcher_host.py")
+        game.add_python("python/python.exe")
+        game.add("launcher.port", "1\n")  # left by a host that has ended
+        with game.run() as program:
+            host = game.wait_host()
+            check(host["command_line"] ==
+                  f'"{game.exe_folder}\\python\\python.exe" '
+                  f'"{game.exe_folder}\\launcher\\morvane\\launcher_host.py" --no-browser',
+                  f"host command line {host['command_line']!r}")
+            check(host["cwd"].rstrip("\\") == game.exe_folder, f"host folder {host['cwd']}")
+            check(host["console"] == "0", "the host must have no console")
+
+            shown = session.box_text()
+            check(shown == message("webview"), f"message {shown!r}")
+            port = game.port()
+            check(port_answers(port), "the host should still serve while the message shows")
+            watch = session.watch_exit(host["pid"])
+            code = session.press_ok(program)
+            check(code == 1, f"exit code {code}, expected 1")
+            check(watch.result() == 0, "the host should be ended with exit code 0")
+            check(not port_answers(port), "the host's port should be closed")
+            check(len(game.hosts()) == 1, "one host only")
+
+
+def case_time_out():
+    """A host that never listens: after 80 probes and pauses (no less than
+    8 s) the time-out message; the host runs until the box is closed, then
+    ends with exit code 1."""
+    with winetest.Session() as session:
+        game = Game(session)
+        game.add_host_script()
+        game.add_python()
+        started = time.monotonic()
+        with game.run(host_mode="silent") as program:
+            host = game.wait_host()
+            shown = session.box_text(timeout=60)
+            waited = time.monotonic() - started
+            check(shown == message("time_out"), f"message {shown!r}")
+            check(waited >= 8, f"the message came after {waited:.1f} s, before 80 pauses")
+            check(session.running(host["pid"]), "the host must run while the message shows")
+            watch = session.watch_exit(host["pid"])
+            code = session.press_ok(program)
+            check(code == 1, f"exit code {code}, expected 1")
+            check(watch.result() == 1, "the host should be ended with exit code 1")
+
+
+def icon_images(wid):
+    """{size: [argb...]} of a window's _NET_WM_ICON."""
+    out = xtest.run(["xprop", "-id", str(wid), "-notype", "-f", "_NET_WM_ICON", "32c",
+                     "_NET_WM_ICON"])
+    check("=" in out, "the window has no icon")
+    values = [int(v) & 0xFFFFFFFF for v in out.split("=", 1)[1].split(",")]
+    images = {}
+    while len(values) >= 2:
+        size = values[0]
+        images[size] = values[2:2 + values[0] * values[1]]
+        values = values[2 + values[0] * values[1]:]
+    return images
+
+
+def png_argb(path):
+    raw = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], check=True,
+                         capture_output=True).stdout
+    return [(raw[i + 3] << 24) | (raw[i] << 16) | (raw[i + 1] << 8) | raw[i + 2]
+            for i in range(0, len(raw), 4)]
+
+
+def check_icon(wid):
+    """The window shows the program's own art at the two system sizes."""
+    images = icon_images(wid)
+    for size in (16, 32):
+        check(size in images, f"no {size}-pixel icon image, only {sorted(images)}")
+        drawn = png_argb(os.path.join(winetest.ICONS, f"morvane-{size}.png"))
+        for shown, expected in zip(images[size], drawn):
+            # Fully transparent pixels may carry any colour.
+            if expected >> 24 == 0 and shown >> 24 == 0:
+                continue
+            check(all(abs(((shown >> s) & 255) - ((expected >> s) & 255)) <= 3
+                      for s in (0, 8, 16, 24)),
+                  f"{size}-pixel icon pixel {shown:08x} differs from the art's {expected:08x}")
+
+
+def case_window():
+    """Past the browser runtime (stand-in library): the host of the archive's
+    neighbour folders starts, the window gets title, size, address and the
+    program's icon; closing it ends the host with exit code 0, exit code 0."""
+    with winetest.Session() as session:
+        game = Game(session, browser="stand-in")
+        # Both found through the "..\" candidates, which stay as written.
+        script = session.path("launcher/morvane/launcher_host.py")
+        os.makedirs(os.path.dirname(script))
+        open(script, "w").close()
+        os.makedirs(session.path("python"))
+        shutil.copy2(os.path.join(winetest.TOOLS, "python.exe"), session.path("python"))
+        with game.run() as program:
+            host = game.wait_host()
+            check(host["command_line"] ==
+                  f'"{game.exe_folder}\\..\\python\\python.exe" '
+                  f'"{game.exe_folder}\\..\\launcher\\morvane\\launcher_host.py" --no-browser',
+                  f"host command line {host['command_line']!r}")
+            wid = xtest.wait_window(name="^Morvane$", timeout=30, settle=1.0)
+            xtest.wait_for(lambda: "run" in game.browser_calls(), what="the window's loop")
+            check(game.browser_calls() ==
+                  ["create debug=0 parent=0", "title=Morvane", "size=1100x780 hint=0",
+                   f"navigate=http://127.0.0.1:{game.port()}/", "run"],
+                  f"browser calls {game.browser_calls()}")
+            check_icon(wid)
+            watch = session.watch_exit(host["pid"])
+            code = winetest.close_window(program, "^Morvane$")
+            check(code == 0, f"exit code {code}, expected 0")
+            check(watch.result() == 0, "the host should be ended with exit code 0")
+            check(game.browser_calls()[-2:] == ["run returned", "destroy"],
+                  f"browser calls {game.browser_calls()}")
+
+
+def expect_python(session, game, expected, what):
+    """Runs the launcher up to its window, checks the interpreter it started
+    as the command line names it, and closes the window."""
+    if os.path.exists(game.host_report):
+        os.unlink(game.host_report)
+    with game.run() as program:
+        host = game.wait_host()
+        code = winetest.close_window(program, "^Morvane$")
+        check(code == 0, f"exit code {code}, expected 0 (host {host})")
+    command_line = host["command_line"]
+    started = command_line[1:command_line.index('"', 1)]
+    check(started == expected, f"{what}: started {started}, expected {expected}")
+
+
+def case_python_search():
+    """The interpreter candidates in their order: the archive's, python.txt
+    (ASCII only: other bytes are widened one by one and name nothing), the
+    MSYS2 places, then the system search (which looks beside the program
+    first) for python.exe and at last python3.exe."""
+    msys = os.path.join(winetest.PREFIX, "drive_c", "msys64")
+    with winetest.Session() as session:
+        shutil.rmtree(msys, ignore_errors=True)  # left by a run that was cut short
+        game = Game(session, browser="stand-in")
+        game.add_host_script()
+        elsewhere = session.path("elsewhere/python.exe")
+        os.makedirs(os.path.dirname(elsewhere))
+        shutil.copy2(os.path.join(winetest.TOOLS, "python.exe"), elsewhere)
+        game.add("morvane/python.txt", windows_path(elsewhere) + " \r\n\r\n")
+        expect_python(session, game, windows_path(elsewhere), "python.txt")
+
+        os.makedirs(session.path("python"))
+        shutil.copy2(os.path.join(winetest.TOOLS, "python.exe"), session.path("python"))
+        expect_python(session, game, game.exe_folder + "\\..\\python\\python.exe",
+                      "the archive's interpreter before python.txt")
+        shutil.rmtree(session.path("python"))
+
+        # A real interpreter whose folder name is not ASCII, named in UTF-8;
+        # and one in the folder that the same bytes name when each is read as
+        # a Latin-1 letter. Neither is the file python.txt names.
+        accented = session.path("pyth\u00f6n/python.exe")
+        for folder in ("pyth\u00f6n", "pyth\u00c3\u00b6n"):
+            os.makedirs(session.path(folder))
+            shutil.copy2(os.path.join(winetest.TOOLS, "python.exe"), session.path(folder))
+        game.add("morvane/python.txt", windows_path(accented).encode("utf-8"))
+        game.add_python("python3.exe")
+        expect_python(session, game, game.exe_folder + "\\python3.exe",
+                      "python3.exe on the search path, last")
+        game.add_python("python.exe")
+        expect_python(session, game, game.exe_folder + "\\python.exe",
+                      "python.exe on the search path before python3.exe")
+
+        try:
+            os.makedirs(os.path.join(msys, "usr", "bin"))
+            shutil.copy2(os.path.join(winetest.TOOLS, "python.exe"),
+                         os.path.join(msys, "usr", "bin", "python3.exe"))
+            expect_python(session, game, "C:\\msys64\\usr\\bin\\python3.exe",
+                          "MSYS2's python3.exe before the search path")
+        finally:
+            shutil.rmtree(msys, ignore_errors=True)
+
+
+def case_setup_usage():
+    """A bad command line: the usage text on standard error, exit code 2."""
+    with winetest.Session() as session:
+        setup = os.path.join(winetest.DIST, "orbex-setup.exe")
+        for args in (["--mode", "bogus"], []):
+            with session.start(setup, *args) as program:
+                code = program.wait(timeout=60)
+                check(code == 2, f"{args}: exit code {code}, expected 2")
+                check(program.stdout() == "", f"{args}: output {program.stdout()!r}")
+                check(USAGE in program.stderr().splitlines(),
+                      f"{args}: no usage text in {program.stderr()!r}")
+
+
+def case_setup_close():
+    """--mode dlc opens the window; a close request ends the tool with exit
+    code 1 and nothing on standard output."""
+    with winetest.Session() as session:
+        setup = os.path.join(winetest.DIST, "orbex-setup.exe")
+        with session.start(setup, "--mode", "dlc") as program:
+            xtest.wait_window(name=f"^{SETUP_TITLE}$", timeout=60, settle=1.5)
+            code = winetest.close_window(program, f"^{SETUP_TITLE}$")
+            check(code == 1, f"exit code {code}, expected 1")
+            check(program.stdout() == "", f"output {program.stdout()!r}")
+
+
+def main():
+    case = sys.argv[1]
+    winetest.need_dist("Morvane.exe", "libwebview.dll", "orbex-setup.exe", "SDL3.dll")
+    winetest.need_wine()
+    globals()[f"case_{case}"]()
+    print(f"{case}: ok")
+
+
+if __name__ == "__main__":
+    main()
