@@ -14,7 +14,8 @@ namespace platform {
 
 namespace {
 
-// Path buffers are MAX_PATH units: a longer answer is treated as no answer.
+// Path buffers hold MAX_PATH units: a longer program path is taken cut
+// short, a longer search answer counts as none.
 constexpr DWORD path_buffer_units = 260;
 constexpr WORD winsock_version = MAKEWORD(2, 2);
 constexpr int program_icon_resource = 1;
