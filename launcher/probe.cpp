@@ -1,6 +1,7 @@
 #include "probe.h"
 
 #include <fstream>
+#include <system_error>
 
 namespace {
 
@@ -10,6 +11,10 @@ constexpr int highest_port = 65535;
 
 int read_launcher_port(const std::filesystem::path& file) {
     int value = 0;
+    // Only a file the host wrote: opening a FIFO would wait for a writer
+    // for good.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return value;
     std::ifstream in(file, std::ios_base::in);
     in >> value;
     return value;

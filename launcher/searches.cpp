@@ -18,6 +18,10 @@ NativeString first_existing_path(const std::vector<NativeString>& candidates) {
 std::string read_python_txt(const NativeString& host_script) {
     const std::filesystem::path file =
         std::filesystem::path(host_script).parent_path() / "python.txt";
+    // Files only: opening a FIFO would wait for a writer for good, and a
+    // device such as /dev/zero never ends.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return {};
     std::ifstream in(file, std::ios_base::in | std::ios_base::binary);
     if (!in) return {};
     std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
