@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Builds what the benchmarks need, runs them and prints one table: the
+# status-line reader and the PNG loader (Google Benchmark), then whole-program
+# figures of orbex-setup and Morvane (bench/programs.py) on an X server: the
+# one in DISPLAY when it answers, else an Xvfb of its own, stopped afterwards.
+# Benchmarks are never part of scripts/test.sh. Extra arguments go to
+# bench/programs.py (e.g. --runs 9).
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/build.sh" >&2
+build="${ORBEX_BUILD_DIR:-$root/build}"
+
+work="$(mktemp -d /tmp/orbex-bench.XXXXXX)"
+chmod 700 "$work"
+xvfb_pid=
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  display=90
+  while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
+    display=$((display + 1))
+  done
+  Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do
+    DISPLAY=":$display" xdpyinfo >/dev/null 2>&1 && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log" >&2; exit 1; }
+    sleep 0.1
+  done
+  export DISPLAY=":$display"
+fi
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime"
+export NO_AT_BRIDGE=1
+
+# Each step's own chatter goes to a log, shown only when the step fails.
+step() {
+  local name="$1"
+  shift
+  echo "bench: $name" >&2
+  "$@" >"$work/$name.json" 2>"$work/step.log" || { cat "$work/step.log" >&2; exit 1; }
+}
+step progress "$build/tests/progress/bench_progress" --benchmark_format=json
+step png "$build/tests/png/bench_png" --benchmark_format=json
+step programs python3 "$root/bench/programs.py" "$build" "$@"
+python3 "$root/bench/table.py" "$work/progress.json" "$work/png.json" "$work/programs.json"
