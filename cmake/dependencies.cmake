@@ -38,9 +38,8 @@ add_library(imgui STATIC
 # SYSTEM keeps the library's own warnings out of our builds.
 target_include_directories(imgui SYSTEM PUBLIC ${ORBEX_IMGUI_DIR} ${ORBEX_IMGUI_DIR}/backends)
 target_link_libraries(imgui PUBLIC SDL3::SDL3)
-# Standard output carries orbex-setup's results alone: the library's debug log
-# goes to standard error.
-target_compile_definitions(imgui PRIVATE "IMGUI_DEBUG_PRINTF(_FMT,...)=fprintf(stderr,_FMT,__VA_ARGS__)")
+target_include_directories(imgui PUBLIC ${CMAKE_CURRENT_LIST_DIR}/imgui)
+target_compile_definitions(imgui PUBLIC IMGUI_USER_CONFIG="orbex_imconfig.h")
 file(STRINGS "${ORBEX_IMGUI_DIR}/imgui.h" _imgui_version_line REGEX "^#define IMGUI_VERSION ")
 message(STATUS "Dear ImGui: ${_imgui_version_line}")
 
