@@ -32,6 +32,8 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick zenity python3
   # reading the text of Morvane's message box over the accessibility bus
   dbus-daemon at-spi2-core libglib2.0-bin
+  # the fuzz build (scripts/test-hardening.sh): clang with libFuzzer
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

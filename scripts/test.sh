@@ -38,3 +38,10 @@ export XDG_RUNTIME_DIR="$runtime"
 # No desktop session here: keep GTK and SDL from looking for one.
 export NO_AT_BRIDGE=1
 ctest --test-dir "$build" --output-on-failure -j "$(nproc 2>/dev/null || echo 4)" "$@"
+
+# Then the same suite on a sanitizer build, and a short run of each fuzzer
+# (scripts/test-hardening.sh; a few minutes more). ORBEX_SKIP_HARDENING=1
+# leaves it out.
+if [ "${ORBEX_SKIP_HARDENING:-0}" != 1 ]; then
+  "$root/scripts/test-hardening.sh"
+fi
