@@ -22,7 +22,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config xz-utils libgtest-dev libgmock-dev libbenchmark-dev
   # orbex-setup: PNG decoding and the font laid beside the program
-  libavcodec-dev libavutil-dev libswscale-dev fonts-dejavu-core
+  libavcodec-dev libavutil-dev libswscale-dev zlib1g-dev fonts-dejavu-core
   # SDL3's video back end (X11), the desktop portal over D-Bus
   libx11-dev libxext-dev libxrandr-dev libxcursor-dev libxi-dev libxfixes-dev
   libxss-dev libxtst-dev libxkbcommon-dev libgl-dev libegl-dev libdbus-1-dev

@@ -89,12 +89,19 @@ class HostilePaths(unittest.TestCase):
                                 f"{text!r} was accepted")
 
             # A name with conversions, quotes, blanks and UTF-8 letters is taken.
-            click(wid, typed.field)
-            xtest.key(wid, "ctrl+a")
-            type_slowly(wid, TYPABLE + ".pkg")
-            click(wid, typed.add)
+            # xdotool now and then loses the select-all or a remapped key, which
+            # leaves a name the tool rightly refuses; such a try is typed again.
             one = Layout(manual=True, chosen=1)
-            png = look(one)
+            for _ in range(3):
+                click(wid, typed.field)
+                time.sleep(0.2)
+                xtest.key(wid, "ctrl+a")
+                time.sleep(0.1)
+                type_slowly(wid, TYPABLE + ".pkg")
+                click(wid, typed.add)
+                png = look(one)
+                if not has_colour(png, notice_box(typed), NOTICE):
+                    break
         self.assertFalse(has_colour(png, notice_box(typed), NOTICE), "the typed name was refused")
         self.assertTrue(xtest.colour_close(xtest.pixel(png, *one.accept_fill), BUTTON), "nothing was chosen")
 
