@@ -51,7 +51,7 @@ TEST(TornWrites, EveryAcceptedValueComesFromOneLine)
     ASSERT_NE(mkdtemp(dir.data()), nullptr);
     const std::string path = dir + "/status";
 
-    const std::string rounds = "50000";
+    const std::string rounds = "20000";
     const std::string seed = "1234";
     char* const args[] = {const_cast<char*>(ORBEX_STATUS_WRITER), const_cast<char*>(path.c_str()),
                           const_cast<char*>(rounds.c_str()), const_cast<char*>(seed.c_str()), nullptr};
