@@ -80,6 +80,37 @@ static void draw_veils(SDL_Renderer* renderer, int output_w, int output_h)
     SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
 }
 
+// What the run holds of SDL and Dear ImGui, as far as start-up got.
+struct Held {
+    bool sdl = false;
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    bool imgui_context = false;
+    bool platform_backend = false;
+    bool renderer_backend = false;
+    SDL_Texture* background_texture = nullptr;
+};
+
+// Releases whatever is held, in the reverse order of acquisition: the one
+// teardown of every ending, start-up failures included.
+static void tear_down(const Held& held)
+{
+    if (held.background_texture)
+        SDL_DestroyTexture(held.background_texture);
+    if (held.renderer_backend)
+        ImGui_ImplSDLRenderer3_Shutdown();
+    if (held.platform_backend)
+        ImGui_ImplSDL3_Shutdown();
+    if (held.imgui_context)
+        ImGui::DestroyContext();
+    if (held.renderer)
+        SDL_DestroyRenderer(held.renderer);
+    if (held.window)
+        SDL_DestroyWindow(held.window);
+    if (held.sdl)
+        SDL_Quit();
+}
+
 int main(int argc, char** argv)
 {
     Mode mode;
@@ -88,26 +119,30 @@ int main(int argc, char** argv)
         return 2;
     }
 
+    Held held;
     if (!SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS)) {
         std::fprintf(stderr, "SDL setup failed: %s\n", SDL_GetError());
         return 2;
     }
+    held.sdl = true;
     SDL_Window* window = SDL_CreateWindow("Vantorra | Update and DLC Setup", 720, 400, SDL_WINDOW_RESIZABLE);
     if (!window) {
         std::fprintf(stderr, "Setup window failed: %s\n", SDL_GetError());
-        SDL_Quit();
+        tear_down(held);
         return 2;
     }
+    held.window = window;
     SDL_Renderer* renderer = SDL_CreateRenderer(window, nullptr);
     if (!renderer) {
         std::fprintf(stderr, "Setup renderer failed: %s\n", SDL_GetError());
-        SDL_DestroyWindow(window);
-        SDL_Quit();
+        tear_down(held);
         return 2;
     }
+    held.renderer = renderer;
 
     IMGUI_CHECKVERSION();
     ImGui::CreateContext();
+    held.imgui_context = true;
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;  // no settings file is read or written
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
@@ -116,19 +151,16 @@ int main(int argc, char** argv)
     const std::filesystem::path base = base_folder();
     apply_style(load_font(io, base));
 
-    const bool platform_ready = ImGui_ImplSDL3_InitForSDLRenderer(window, renderer);
-    if (!platform_ready || !ImGui_ImplSDLRenderer3_Init(renderer)) {
+    held.platform_backend = ImGui_ImplSDL3_InitForSDLRenderer(window, renderer);
+    held.renderer_backend = held.platform_backend && ImGui_ImplSDLRenderer3_Init(renderer);
+    if (!held.renderer_backend) {
         std::fputs("Unable to initialize setup GUI.\n", stderr);
-        if (platform_ready)
-            ImGui_ImplSDL3_Shutdown();
-        ImGui::DestroyContext();
-        SDL_DestroyRenderer(renderer);
-        SDL_DestroyWindow(window);
-        SDL_Quit();
+        tear_down(held);
         return 2;
     }
 
     SDL_Texture* background_texture = load_background(renderer, base);
+    held.background_texture = background_texture;
 
     SelectionState selection;
     selection.start_folder = choose_start_folder();
@@ -203,14 +235,7 @@ int main(int argc, char** argv)
             break;
     }
 
-    if (background_texture)
-        SDL_DestroyTexture(background_texture);
-    ImGui_ImplSDLRenderer3_Shutdown();
-    ImGui_ImplSDL3_Shutdown();
-    ImGui::DestroyContext();
-    SDL_DestroyRenderer(renderer);
-    SDL_DestroyWindow(window);
-    SDL_Quit();
+    tear_down(held);
 
     // Results go out only once the window is gone.
     if (!accepted)
