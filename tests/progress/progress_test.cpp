@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -159,8 +163,36 @@ TEST_F(StatusFile, UnreadablePlacesKeepThePreviousValue)
 
     write("working\t1\t2\tx\n");
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
-    if (geteuid() != 0)  // root reads it anyway
+    if (geteuid() != 0) {
         expect_same(read_progress(path.c_str(), shown()), shown());
+        return;
+    }
+    // Root reads any file, so the read runs in a child that has first given
+    // up root for the unprivileged user 65534. The folder lets that user in:
+    // only the file itself is closed to it.
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(3);
+        const int fd = open(path.c_str(), O_RDONLY);
+        if (fd != -1 || errno != EACCES)
+            _exit(4);
+        const Progress read = read_progress(path.c_str(), shown());
+        const Progress before = shown();
+        _exit(read.state == before.state && read.completed == before.completed && read.total == before.total &&
+                      read.message == before.message
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "root cannot become an unprivileged user here";
+    EXPECT_NE(WEXITSTATUS(status), 4) << "the unprivileged user could open the file";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unreadable file changed the value";
 }
 
 TEST_F(StatusFile, LaterLinesReplaceWhateverCameBefore)
