@@ -14,10 +14,19 @@
 #include <imgui_impl_sdl3.h>
 #include <imgui_impl_sdlrenderer3.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <utility>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 static const char* const font_candidates[] = {
     "../gpu/third_party/fonts/DejaVuSans.ttf",
@@ -111,8 +120,49 @@ static void tear_down(const Held& held)
         SDL_Quit();
 }
 
+#ifndef _WIN32
+// A standard stream that the caller closed is held on /dev/null, opened for
+// reading only: no file the libraries open later takes its number (the X
+// connection would otherwise receive our lines), and writing to it still
+// fails as writing to a closed stream does.
+static void hold_closed_standard_streams()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = open("/dev/null", O_RDONLY);
+        if (held == -1) {
+            if (fd != 2)
+                std::fprintf(stderr, "Setup could not hold standard stream %d: %s\n", fd, std::strerror(errno));
+            return;
+        }
+        if (held != fd)  // cannot happen: the lower numbers are taken
+            close(held);
+    }
+}
+#endif
+
+// One line per chosen path. False, with errno telling why, as soon as
+// anything did not reach the stream: a caller must never mistake part of a
+// list for the whole.
+static bool write_result_lines(const std::set<std::filesystem::path>& chosen)
+{
+    for (const std::filesystem::path& path : chosen) {
+        if (std::fputs(path.string().c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF)
+            return false;
+    }
+    return std::fflush(stdout) == 0;
+}
+
 int main(int argc, char** argv)
 {
+#ifndef _WIN32
+    hold_closed_standard_streams();
+    // A reader that went away is reported through the write's result; the
+    // signal would end the tool before it could say so.
+    if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        std::fprintf(stderr, "Setup could not ignore SIGPIPE: %s\n", std::strerror(errno));
+#endif
     Mode mode;
     if (!parse_command_line(argc, argv, mode)) {
         std::fputs(usage_text, stderr);
@@ -240,7 +290,9 @@ int main(int argc, char** argv)
     // Results go out only once the window is gone.
     if (!accepted)
         return 1;
-    for (const std::filesystem::path& path : selection.chosen)
-        std::puts(path.string().c_str());
+    if (!write_result_lines(selection.chosen)) {
+        std::fprintf(stderr, "Setup result not delivered: %s\n", std::strerror(errno));
+        return 2;
+    }
     return 0;
 }

@@ -3,6 +3,7 @@ PATH) and with no chooser at all, run for real: picks, typed paths, the two
 closing buttons and a close request while the chooser is open."""
 import os
 import shutil
+import subprocess
 import time
 import unittest
 
@@ -15,9 +16,9 @@ from pickertest import (BUTTON, BUTTON_HOVERED, DISABLED_BUTTON, FIELD, NOTICE, 
 class Session:
     """One run of orbex-setup with its window and screenshots."""
 
-    def __init__(self, test, mode, env, cwd=None):
+    def __init__(self, test, mode, env, cwd=None, **kw):
         self.mode = mode
-        self.program = xtest.setup_program("--mode", mode, env=env, cwd=cwd)
+        self.program = xtest.setup_program("--mode", mode, env=env, cwd=cwd, **kw)
         test.addCleanup(self.program.kill)
         self.wid = settled_window(self.program)
         test.addCleanup(self.program.out.close)
@@ -214,6 +215,35 @@ class NoChooser(unittest.TestCase):
         time.sleep(0.3)
         click(s.wid, one.accept)
         self.assertEqual(s.finish(), (0, f"{root}/a.pkg\n"))
+
+    def test_result_lines_that_do_not_arrive_end_with_2(self):
+        root = pkg_tree(["a.pkg"])
+        self.addCleanup(shutil.rmtree, root, True)
+        no_zenity = path_without_zenity()
+        self.addCleanup(shutil.rmtree, no_zenity, True)
+        full = open("/dev/full", "wb")
+        self.addCleanup(full.close)
+        reader, no_reader = os.pipe()
+        os.close(reader)
+        self.addCleanup(os.close, no_reader)
+        for what, stdout, preexec_fn in (("a full disk", full, None), ("a pipe nobody reads", no_reader, None),
+                                         ("closed", subprocess.DEVNULL, lambda: os.close(1))):
+            with self.subTest(stdout=what):
+                s = Session(self, "dlc", make_env(path=no_zenity), stdout=stdout, preexec_fn=preexec_fn)
+                click(s.wid, s.layout().toggle)
+                typed = s.layout(manual=True)
+                click(s.wid, typed.field)
+                xtest.type_text(s.wid, os.path.join(root, "a.pkg"))
+                click(s.wid, typed.add)
+                one = s.layout(manual=True, chosen=1)
+                s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *one.accept_fill), BUTTON),
+                                   "the accept button to be enabled")
+                click(s.wid, one.accept)
+                self.assertEqual(s.program.wait(10), 2)
+                err = s.program.stderr()
+                lines = [line for line in err.splitlines() if not line.startswith("Vantorra setup")]
+                self.assertEqual(len(lines), 1, err)
+                self.assertRegex(lines[0], r"^Setup result not delivered: \S", err)
 
 
 if __name__ == "__main__":
