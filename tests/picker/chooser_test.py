@@ -117,6 +117,35 @@ class ScriptedChooser(unittest.TestCase):
         click(s.wid, two.second)
         self.assertEqual(s.finish(), (1, ""))
 
+    def test_one_line_per_file_whatever_its_spelling(self):
+        root = self.tree(["pk/a.pkg"])
+        os.symlink(os.path.join(root, "pk"), os.path.join(root, "linked"))
+        s = Session(self, "dlc", self.zenity.env(start_dir=root))
+        click(s.wid, s.layout().select)
+        self.zenity.call(0)
+        spellings = [os.path.join(root, "pk/./a.pkg"), os.path.join(root, "pk/a.pkg"),
+                     os.path.join(root, "linked/a.pkg")]
+        self.zenity.answer(spellings)
+        one = s.layout(chosen=1)
+        s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *one.accept_fill), BUTTON),
+                           "the accept button to be enabled")
+        click(s.wid, one.accept)
+        self.assertEqual(s.finish(), (0, spellings[0] + "\n"))
+
+    def test_a_name_holding_a_line_feed_is_refused(self):
+        # The chooser answers one name a line, so the name arrives in two
+        # pieces; the second names a package in the current folder.
+        root = self.tree(["a.pkg", "a.pkg\nb.pkg", "here/b.pkg"])
+        s = Session(self, "update", self.zenity.env(start_dir=root), cwd=os.path.join(root, "here"))
+        click(s.wid, s.layout().select)
+        self.zenity.call(0)
+        self.zenity.answer([os.path.join(root, "a.pkg\nb.pkg")])
+        refused = s.layout(notice=True)
+        s.wait_notice(refused)
+        self.assertTrue(xtest.colour_close(s.pixel(refused.accept_fill), DISABLED_BUTTON, 6))
+        xtest.close_request(s.wid)
+        self.assertEqual(s.finish(), (1, ""))
+
     def test_close_request_waits_for_the_chooser_and_drops_its_answer(self):
         root = self.tree(["a.pkg"])
         s = Session(self, "dlc", self.zenity.env(start_dir=root))
