@@ -34,6 +34,10 @@ class Session:
         park_mouse(self.wid)
         return xtest.pixel(self.shots.take(), *point)
 
+    def wait_accept_enabled(self, layout):
+        self.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *layout.accept_fill), BUTTON),
+                              "the accept button to be enabled")
+
     def wait_notice(self, layout, shown=True):
         self.shots.wait_until(lambda png: has_colour(png, notice_box(layout), NOTICE) == shown,
                               f"the notice to be {'shown' if shown else 'gone'}")
@@ -53,6 +57,16 @@ class ScriptedChooser(unittest.TestCase):
         self.addCleanup(shutil.rmtree, root, True)
         return root
 
+    def first_pick(self, s, names):
+        """Opens the chooser, answers it with names and returns the layout
+        (the same for any number chosen) once the accept button is enabled."""
+        click(s.wid, s.layout().select)
+        self.zenity.call(0)
+        self.zenity.answer(names)
+        picked = s.layout(chosen=1)
+        s.wait_accept_enabled(picked)
+        return picked
+
     def test_dlc_pick_in_any_order_prints_path_order(self):
         root = self.tree(["start/x", "late/c.pkg", "early/a.pkg", "early/b.PKG"])
         s = Session(self, "dlc", self.zenity.env(start_dir=os.path.join(root, "start")))
@@ -68,8 +82,7 @@ class ScriptedChooser(unittest.TestCase):
                   os.path.join(root, "early/a.pkg")]
         self.zenity.answer(picked)
         three = s.layout(chosen=3)
-        s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *three.accept_fill), BUTTON),
-                           "the accept button to be enabled")
+        s.wait_accept_enabled(three)
 
         # The next chooser opens in the folder of the pick's first name;
         # cancelling it, as zenity reports a cancel, changes nothing.
@@ -90,8 +103,7 @@ class ScriptedChooser(unittest.TestCase):
         self.zenity.answer([os.path.join(root, "a.pkg")])
 
         one = s.layout(chosen=1)
-        s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *one.accept_fill), BUTTON),
-                           "the accept button to be enabled")
+        s.wait_accept_enabled(one)
         click(s.wid, one.select)
         self.zenity.call(1)
         self.zenity.answer([os.path.join(root, "notes.txt")])
@@ -108,12 +120,7 @@ class ScriptedChooser(unittest.TestCase):
     def test_second_button_with_packages_chosen_prints_nothing(self):
         root = self.tree(["a.pkg", "b.pkg"])
         s = Session(self, "dlc_later", self.zenity.env(start_dir=root))
-        click(s.wid, s.layout().select)
-        self.zenity.call(0)
-        self.zenity.answer([os.path.join(root, "a.pkg"), os.path.join(root, "b.pkg")])
-        two = s.layout(chosen=2)
-        s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *two.accept_fill), BUTTON),
-                           "the accept button to be enabled")
+        two = self.first_pick(s, [os.path.join(root, "a.pkg"), os.path.join(root, "b.pkg")])
         click(s.wid, two.second)
         self.assertEqual(s.finish(), (1, ""))
 
@@ -121,16 +128,10 @@ class ScriptedChooser(unittest.TestCase):
         root = self.tree(["pk/a.pkg"])
         os.symlink(os.path.join(root, "pk"), os.path.join(root, "linked"))
         s = Session(self, "dlc", self.zenity.env(start_dir=root))
-        click(s.wid, s.layout().select)
-        self.zenity.call(0)
-        spellings = [os.path.join(root, "pk/./a.pkg"), os.path.join(root, "pk/a.pkg"),
-                     os.path.join(root, "linked/a.pkg")]
-        self.zenity.answer(spellings)
-        one = s.layout(chosen=1)
-        s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *one.accept_fill), BUTTON),
-                           "the accept button to be enabled")
+        first, *others = [os.path.join(root, name) for name in ("pk/./a.pkg", "pk/a.pkg", "linked/a.pkg")]
+        one = self.first_pick(s, [first, *others])
         click(s.wid, one.accept)
-        self.assertEqual(s.finish(), (0, spellings[0] + "\n"))
+        self.assertEqual(s.finish(), (0, first + "\n"))
 
     def test_a_name_holding_a_line_feed_is_refused(self):
         # The chooser answers one name a line, so the name arrives in two
@@ -265,8 +266,7 @@ class NoChooser(unittest.TestCase):
                 xtest.type_text(s.wid, os.path.join(root, "a.pkg"))
                 click(s.wid, typed.add)
                 one = s.layout(manual=True, chosen=1)
-                s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *one.accept_fill), BUTTON),
-                                   "the accept button to be enabled")
+                s.wait_accept_enabled(one)
                 click(s.wid, one.accept)
                 self.assertEqual(s.program.wait(10), 2)
                 err = s.program.stderr()
