@@ -14,10 +14,19 @@
 #include <imgui_impl_sdl3.h>
 #include <imgui_impl_sdlrenderer3.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <utility>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 static const char* const font_candidates[] = {
     "../gpu/third_party/fonts/DejaVuSans.ttf",
@@ -80,34 +89,110 @@ static void draw_veils(SDL_Renderer* renderer, int output_w, int output_h)
     SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
 }
 
+// What the run holds of SDL and Dear ImGui, as far as start-up got.
+struct Held {
+    bool sdl = false;
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    bool imgui_context = false;
+    bool platform_backend = false;
+    bool renderer_backend = false;
+    SDL_Texture* background_texture = nullptr;
+};
+
+// Releases whatever is held, in the reverse order of acquisition: the one
+// teardown of every ending, start-up failures included.
+static void tear_down(const Held& held)
+{
+    if (held.background_texture)
+        SDL_DestroyTexture(held.background_texture);
+    if (held.renderer_backend)
+        ImGui_ImplSDLRenderer3_Shutdown();
+    if (held.platform_backend)
+        ImGui_ImplSDL3_Shutdown();
+    if (held.imgui_context)
+        ImGui::DestroyContext();
+    if (held.renderer)
+        SDL_DestroyRenderer(held.renderer);
+    if (held.window)
+        SDL_DestroyWindow(held.window);
+    if (held.sdl)
+        SDL_Quit();
+}
+
+#ifndef _WIN32
+// A standard stream that the caller closed is held on /dev/null, opened for
+// reading only: no file the libraries open later takes its number (the X
+// connection would otherwise receive our lines), and writing to it still
+// fails as writing to a closed stream does.
+static void hold_closed_standard_streams()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = open("/dev/null", O_RDONLY);
+        if (held == -1) {
+            if (fd != 2)
+                std::fprintf(stderr, "Setup could not hold standard stream %d: %s\n", fd, std::strerror(errno));
+            return;
+        }
+        if (held != fd)  // cannot happen: the lower numbers are taken
+            close(held);
+    }
+}
+#endif
+
+// One line per chosen path. False, with errno telling why, as soon as
+// anything did not reach the stream: a caller must never mistake part of a
+// list for the whole.
+static bool write_result_lines(const std::set<std::filesystem::path>& chosen)
+{
+    for (const std::filesystem::path& path : chosen) {
+        if (std::fputs(path.string().c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF)
+            return false;
+    }
+    return std::fflush(stdout) == 0;
+}
+
 int main(int argc, char** argv)
 {
+#ifndef _WIN32
+    hold_closed_standard_streams();
+    // A reader that went away is reported through the write's result; the
+    // signal would end the tool before it could say so.
+    if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        std::fprintf(stderr, "Setup could not ignore SIGPIPE: %s\n", std::strerror(errno));
+#endif
     Mode mode;
     if (!parse_command_line(argc, argv, mode)) {
         std::fputs(usage_text, stderr);
         return 2;
     }
 
+    Held held;
     if (!SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS)) {
         std::fprintf(stderr, "SDL setup failed: %s\n", SDL_GetError());
         return 2;
     }
+    held.sdl = true;
     SDL_Window* window = SDL_CreateWindow("Vantorra | Update and DLC Setup", 720, 400, SDL_WINDOW_RESIZABLE);
     if (!window) {
         std::fprintf(stderr, "Setup window failed: %s\n", SDL_GetError());
-        SDL_Quit();
+        tear_down(held);
         return 2;
     }
+    held.window = window;
     SDL_Renderer* renderer = SDL_CreateRenderer(window, nullptr);
     if (!renderer) {
         std::fprintf(stderr, "Setup renderer failed: %s\n", SDL_GetError());
-        SDL_DestroyWindow(window);
-        SDL_Quit();
+        tear_down(held);
         return 2;
     }
+    held.renderer = renderer;
 
     IMGUI_CHECKVERSION();
     ImGui::CreateContext();
+    held.imgui_context = true;
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;  // no settings file is read or written
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
@@ -116,19 +201,16 @@ int main(int argc, char** argv)
     const std::filesystem::path base = base_folder();
     apply_style(load_font(io, base));
 
-    const bool platform_ready = ImGui_ImplSDL3_InitForSDLRenderer(window, renderer);
-    if (!platform_ready || !ImGui_ImplSDLRenderer3_Init(renderer)) {
+    held.platform_backend = ImGui_ImplSDL3_InitForSDLRenderer(window, renderer);
+    held.renderer_backend = held.platform_backend && ImGui_ImplSDLRenderer3_Init(renderer);
+    if (!held.renderer_backend) {
         std::fputs("Unable to initialize setup GUI.\n", stderr);
-        if (platform_ready)
-            ImGui_ImplSDL3_Shutdown();
-        ImGui::DestroyContext();
-        SDL_DestroyRenderer(renderer);
-        SDL_DestroyWindow(window);
-        SDL_Quit();
+        tear_down(held);
         return 2;
     }
 
     SDL_Texture* background_texture = load_background(renderer, base);
+    held.background_texture = background_texture;
 
     SelectionState selection;
     selection.start_folder = choose_start_folder();
@@ -203,19 +285,14 @@ int main(int argc, char** argv)
             break;
     }
 
-    if (background_texture)
-        SDL_DestroyTexture(background_texture);
-    ImGui_ImplSDLRenderer3_Shutdown();
-    ImGui_ImplSDL3_Shutdown();
-    ImGui::DestroyContext();
-    SDL_DestroyRenderer(renderer);
-    SDL_DestroyWindow(window);
-    SDL_Quit();
+    tear_down(held);
 
     // Results go out only once the window is gone.
     if (!accepted)
         return 1;
-    for (const std::filesystem::path& path : selection.chosen)
-        std::puts(path.string().c_str());
+    if (!write_result_lines(selection.chosen)) {
+        std::fprintf(stderr, "Setup result not delivered: %s\n", std::strerror(errno));
+        return 2;
+    }
     return 0;
 }

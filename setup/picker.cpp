@@ -107,7 +107,10 @@ bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferr
     accepted.reserve(names.size());
     for (const std::string& name : names) {
         const std::filesystem::path path = name;
-        if (!regular_pkg(path)) {
+        // The chooser names files absolutely. A relative name is what is left
+        // of a name holding a line feed once the chooser's answer, one name
+        // a line, split it; it would be taken in the current folder.
+        if (!path.is_absolute() || !regular_pkg(path)) {
             state.notice = "Selected file is not a readable .pkg.";
             return false;
         }
@@ -125,6 +128,10 @@ bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferr
 
 bool regular_pkg(const std::filesystem::path& path)
 {
+    // The caller gets one path a line: a name with a line break in it
+    // cannot be handed over whole.
+    if (path.string().find_first_of("\n\r") != std::string::npos)
+        return false;
     std::error_code error;
     if (std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::symlink)
         return false;
@@ -137,12 +144,31 @@ bool regular_pkg(const std::filesystem::path& path)
     return extension == ".pkg";
 }
 
+// Whether two names of chosen packages name one file. When both exist their
+// identity decides (other spellings, a folder reached through a link, a hard
+// link); otherwise their lexically normal forms do. The forms alone would
+// join a/link/../x.pkg and a/x.pkg, which can be two files.
+static bool same_file(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(a, b, error);
+    if (!error)
+        return same;
+    return a.lexically_normal() == b.lexically_normal();
+}
+
 void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths, bool dlc_mode)
 {
     if (paths.empty())
         return;
     if (dlc_mode) {
-        state.chosen.insert(paths.begin(), paths.end());
+        // One entry per file, or the caller installs it once per spelling;
+        // the spelling that came first stays.
+        for (const std::filesystem::path& path : paths) {
+            const auto same = [&path](const std::filesystem::path& entry) { return same_file(entry, path); };
+            if (std::none_of(state.chosen.begin(), state.chosen.end(), same))
+                state.chosen.insert(path);
+        }
     } else {
         // The caller installs exactly one update package, even should a
         // chooser hand back several names for a single-file request.

@@ -47,9 +47,9 @@ void SDLCALL picker_callback(void* userdata, const char* const* filelist, int fi
 bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferred_quit, bool dlc_mode);
 
 // An existing regular file, not itself a symbolic link, named *.pkg in any
-// ASCII letter case.
+// ASCII letter case, whose name holds no line feed or carriage return.
 bool regular_pkg(const std::filesystem::path& path);
 
 // The one way into `chosen`: the accepted absolute paths of one pick or one
-// typed path.
+// typed path. A path naming a file already chosen is not added again.
 void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths, bool dlc_mode);

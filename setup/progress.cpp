@@ -108,9 +108,49 @@ try {
     return false;  // no memory for the line
 }
 
+// How many bytes a UTF-8 sequence that starts with this byte has; 1 for
+// bytes that start none.
+static std::size_t sequence_length(unsigned char lead)
+{
+    if (lead >= 0xf0 && lead <= 0xf7)
+        return 4;
+    if (lead >= 0xe0 && lead <= 0xef)
+        return 3;
+    if (lead >= 0xc0 && lead <= 0xdf)
+        return 2;
+    return 1;
+}
+
+// How many bytes of the message, which starts at `start`, are kept: at most
+// status_message_limit, less a character that the limit would cut in two,
+// which would be drawn as a replacement glyph. Bytes that form no whole
+// character count one by one, as they are drawn.
+static std::size_t message_length(const std::string& text, std::size_t start)
+{
+    const std::size_t size = text.size() - start;
+    if (size <= status_message_limit)
+        return size;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[start + i]); };
+    // Only a sequence that starts in the last three bytes can reach past.
+    for (std::size_t at = status_message_limit - 1; at + 3 >= status_message_limit; --at) {
+        if ((byte(at) & 0xc0) == 0x80)
+            continue;  // inside a sequence: its first byte lies further back
+        const std::size_t length = sequence_length(byte(at));
+        if (at + length <= status_message_limit || at + length > size)
+            return status_message_limit;
+        for (std::size_t i = at + 1; i < at + length; ++i) {
+            if ((byte(i) & 0xc0) != 0x80)
+                return status_message_limit;
+        }
+        return at;
+    }
+    return status_message_limit;
+}
+
 // Puts the value that a status line gives into `out`, which stays untouched
 // on any fault. A cut line counts only when the held part already holds the
-// message's first 400 bytes, so that it gives what the whole line would.
+// message's first 400 bytes and the three after them (which tell whether a
+// character runs across the cut), so that it gives what the whole line would.
 static bool parse_status_line(const FirstLine& line, Progress& out)
 try {
     const std::string& text = line.text;
@@ -124,7 +164,7 @@ try {
     if (tab3 == std::string::npos)
         return false;
     const std::size_t message_held = text.size() - (tab3 + 1);
-    if (message_held == 0 || (line.cut && message_held < status_message_limit))
+    if (message_held == 0 || (line.cut && message_held < status_message_limit + 3))
         return false;
 
     const std::string state = text.substr(0, tab1);
@@ -143,7 +183,7 @@ try {
     value.state = state;
     value.completed = completed;
     value.total = total;
-    value.message = text.substr(tab3 + 1, status_message_limit);
+    value.message = text.substr(tab3 + 1, message_length(text, tab3 + 1));
     out = std::move(value);  // cannot fail: the previous value goes only now
     return true;
 } catch (...) {

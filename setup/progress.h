@@ -15,11 +15,13 @@ struct Progress {
 // writes a line without a line feed, or a gigantic one, costs no more memory
 // or time than this. A line reads exactly as if held whole when it is no
 // longer than this, or when its state, its two counts and their three tabs
-// take no more than status_line_limit - 400 bytes (the message is cut to 400
-// bytes anyway); any other line is refused like a faulty one.
+// take no more than status_line_limit - 403 bytes (the message is cut to 400
+// bytes anyway, and the three after them only tell whether a character runs
+// across the cut); any other line is refused like a faulty one.
 constexpr std::size_t status_line_limit = 64 * 1024;
 
-// The message is cut to this many bytes.
+// The message is cut to this many bytes, or to fewer where the cut would
+// split a UTF-8 character.
 constexpr std::size_t status_message_limit = 400;
 
 // Reads the status file's first line; any fault gives back `previous` whole.

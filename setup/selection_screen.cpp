@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <system_error>
 
 static const ImVec4 heading_colour(1.0f, 0.67f, 0.82f, 1.0f);
@@ -27,9 +28,24 @@ static void add_typed_pkg(SelectionState& state, bool dlc_mode)
     state.manual_path[0] = '\0';
 }
 
-static void draw_chosen_list(const SelectionState& state)
+// The list is 77 pixels high where the window has room. Where the lines
+// above it leave too little, it gives up height, down to one line, so that
+// both closing buttons stay whole in the window: they are the only way on.
+static float chosen_list_height(bool clear_button)
 {
-    ImGui::BeginChild("##chosen", ImVec2(0.0f, 77.0f));
+    const ImGuiStyle& style = ImGui::GetStyle();
+    // Below the list: a gap, "Clear selection" (a small button has no frame
+    // padding above or below its label) and a gap, the spacing, the buttons.
+    float below = style.ItemSpacing.y + style.ItemSpacing.y + closing_button_size.y;
+    if (clear_button)
+        below += ImGui::GetFontSize() + style.ItemSpacing.y;
+    const float room = ImGui::GetContentRegionAvail().y - below;
+    return std::max(ImGui::GetTextLineHeight(), std::min(77.0f, room));
+}
+
+static void draw_chosen_list(const SelectionState& state, bool clear_button)
+{
+    ImGui::BeginChild("##chosen", ImVec2(0.0f, chosen_list_height(clear_button)));
     for (const std::filesystem::path& path : state.chosen) {
         ImGui::BulletText("%s", path.filename().string().c_str());
         if (ImGui::IsItemHovered())
@@ -82,7 +98,7 @@ SelectionButtons draw_selection_screen(const Mode& mode, SelectionState& state, 
     } else {
         const size_t count = state.chosen.size();
         ImGui::Text("%zu PKG%s selected", count, count == 1 ? "" : "s");
-        draw_chosen_list(state);
+        draw_chosen_list(state, mode.dlc_mode);
         if (mode.dlc_mode && ImGui::SmallButton("Clear selection"))
             state.chosen.clear();
     }

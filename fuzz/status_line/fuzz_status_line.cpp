@@ -31,6 +31,28 @@ struct MemoryFile {
 
 const Progress previous_value{"error", 7, 9, "the previous value"};
 
+// The message's first 400 bytes less a character cut in two. Walked from
+// the start, a character is a lead byte with all the continuation bytes it
+// announces; any other byte stands alone.
+std::string cut_message(const std::string& message)
+{
+    size_t kept = 0;
+    while (kept < message.size()) {
+        const unsigned char lead = static_cast<unsigned char>(message[kept]);
+        size_t length = 1;
+        if (lead >= 0xc0 && lead <= 0xf7)
+            length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
+        for (size_t i = 1; i < length; ++i) {
+            if (kept + i >= message.size() || (static_cast<unsigned char>(message[kept + i]) & 0xc0) != 0x80)
+                length = 1;
+        }
+        if (kept + length > status_message_limit)
+            break;
+        kept += length;
+    }
+    return message.substr(0, kept);
+}
+
 // What the rules give for the whole first line, or the previous value.
 Progress by_the_rules(const std::string& content, bool& held_whole_would_differ)
 {
@@ -48,8 +70,8 @@ Progress by_the_rules(const std::string& content, bool& held_whole_would_differ)
         return previous_value;
     // The reader holds at most status_line_limit bytes of a line; a longer
     // line counts only when the held part already has the message's first
-    // 400 bytes.
-    if (line.size() > status_line_limit && tab3 + 1 + status_message_limit > status_line_limit)
+    // 400 bytes and the three after them.
+    if (line.size() > status_line_limit && tab3 + 1 + status_message_limit + 3 > status_line_limit)
         held_whole_would_differ = true;
 
     const std::string state = line.substr(0, tab1);
@@ -65,7 +87,7 @@ Progress by_the_rules(const std::string& content, bool& held_whole_would_differ)
     }
     if (completed < 0 || completed > total || total < 1 || total > 10000)
         return previous_value;
-    return Progress{state, completed, total, line.substr(tab3 + 1, status_message_limit)};
+    return Progress{state, completed, total, cut_message(line.substr(tab3 + 1))};
 }
 
 bool same(const Progress& a, const Progress& b)

@@ -141,16 +141,18 @@ def colour_close(actual, expected, tolerance=3):
 
 
 class Program:
-    """A program under test, with its output captured to files."""
+    """A program under test, with its output captured to files. `stdout`
+    sends standard output elsewhere (a file, a descriptor) and
+    `preexec_fn` runs in the child before the program starts."""
 
-    def __init__(self, args, env=None, cwd=None, extra_env=None):
+    def __init__(self, args, env=None, cwd=None, extra_env=None, stdout=None, preexec_fn=None):
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
         full_env = dict(os.environ if env is None else env)
         if extra_env:
             full_env.update(extra_env)
-        self.proc = subprocess.Popen(args, stdout=self.out, stderr=self.err,
-                                     stdin=subprocess.DEVNULL, env=full_env, cwd=cwd)
+        self.proc = subprocess.Popen(args, stdout=self.out if stdout is None else stdout, stderr=self.err,
+                                     stdin=subprocess.DEVNULL, env=full_env, cwd=cwd, preexec_fn=preexec_fn)
         self.pid = self.proc.pid
 
     def window(self, timeout=15.0):

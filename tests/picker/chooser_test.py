@@ -3,6 +3,7 @@ PATH) and with no chooser at all, run for real: picks, typed paths, the two
 closing buttons and a close request while the chooser is open."""
 import os
 import shutil
+import subprocess
 import time
 import unittest
 
@@ -15,9 +16,9 @@ from pickertest import (BUTTON, BUTTON_HOVERED, DISABLED_BUTTON, FIELD, NOTICE, 
 class Session:
     """One run of orbex-setup with its window and screenshots."""
 
-    def __init__(self, test, mode, env, cwd=None):
+    def __init__(self, test, mode, env, cwd=None, **kw):
         self.mode = mode
-        self.program = xtest.setup_program("--mode", mode, env=env, cwd=cwd)
+        self.program = xtest.setup_program("--mode", mode, env=env, cwd=cwd, **kw)
         test.addCleanup(self.program.kill)
         self.wid = settled_window(self.program)
         test.addCleanup(self.program.out.close)
@@ -32,6 +33,10 @@ class Session:
     def pixel(self, point):
         park_mouse(self.wid)
         return xtest.pixel(self.shots.take(), *point)
+
+    def wait_accept_enabled(self, layout):
+        self.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *layout.accept_fill), BUTTON),
+                              "the accept button to be enabled")
 
     def wait_notice(self, layout, shown=True):
         self.shots.wait_until(lambda png: has_colour(png, notice_box(layout), NOTICE) == shown,
@@ -52,6 +57,16 @@ class ScriptedChooser(unittest.TestCase):
         self.addCleanup(shutil.rmtree, root, True)
         return root
 
+    def first_pick(self, s, names):
+        """Opens the chooser, answers it with names and returns the layout
+        (the same for any number chosen) once the accept button is enabled."""
+        click(s.wid, s.layout().select)
+        self.zenity.call(0)
+        self.zenity.answer(names)
+        picked = s.layout(chosen=1)
+        s.wait_accept_enabled(picked)
+        return picked
+
     def test_dlc_pick_in_any_order_prints_path_order(self):
         root = self.tree(["start/x", "late/c.pkg", "early/a.pkg", "early/b.PKG"])
         s = Session(self, "dlc", self.zenity.env(start_dir=os.path.join(root, "start")))
@@ -67,8 +82,7 @@ class ScriptedChooser(unittest.TestCase):
                   os.path.join(root, "early/a.pkg")]
         self.zenity.answer(picked)
         three = s.layout(chosen=3)
-        s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *three.accept_fill), BUTTON),
-                           "the accept button to be enabled")
+        s.wait_accept_enabled(three)
 
         # The next chooser opens in the folder of the pick's first name;
         # cancelling it, as zenity reports a cancel, changes nothing.
@@ -89,8 +103,7 @@ class ScriptedChooser(unittest.TestCase):
         self.zenity.answer([os.path.join(root, "a.pkg")])
 
         one = s.layout(chosen=1)
-        s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *one.accept_fill), BUTTON),
-                           "the accept button to be enabled")
+        s.wait_accept_enabled(one)
         click(s.wid, one.select)
         self.zenity.call(1)
         self.zenity.answer([os.path.join(root, "notes.txt")])
@@ -107,13 +120,31 @@ class ScriptedChooser(unittest.TestCase):
     def test_second_button_with_packages_chosen_prints_nothing(self):
         root = self.tree(["a.pkg", "b.pkg"])
         s = Session(self, "dlc_later", self.zenity.env(start_dir=root))
+        two = self.first_pick(s, [os.path.join(root, "a.pkg"), os.path.join(root, "b.pkg")])
+        click(s.wid, two.second)
+        self.assertEqual(s.finish(), (1, ""))
+
+    def test_one_line_per_file_whatever_its_spelling(self):
+        root = self.tree(["pk/a.pkg"])
+        os.symlink(os.path.join(root, "pk"), os.path.join(root, "linked"))
+        s = Session(self, "dlc", self.zenity.env(start_dir=root))
+        first, *others = [os.path.join(root, name) for name in ("pk/./a.pkg", "pk/a.pkg", "linked/a.pkg")]
+        one = self.first_pick(s, [first, *others])
+        click(s.wid, one.accept)
+        self.assertEqual(s.finish(), (0, first + "\n"))
+
+    def test_a_name_holding_a_line_feed_is_refused(self):
+        # The chooser answers one name a line, so the name arrives in two
+        # pieces; the second names a package in the current folder.
+        root = self.tree(["a.pkg", "a.pkg\nb.pkg", "here/b.pkg"])
+        s = Session(self, "update", self.zenity.env(start_dir=root), cwd=os.path.join(root, "here"))
         click(s.wid, s.layout().select)
         self.zenity.call(0)
-        self.zenity.answer([os.path.join(root, "a.pkg"), os.path.join(root, "b.pkg")])
-        two = s.layout(chosen=2)
-        s.shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, *two.accept_fill), BUTTON),
-                           "the accept button to be enabled")
-        click(s.wid, two.second)
+        self.zenity.answer([os.path.join(root, "a.pkg\nb.pkg")])
+        refused = s.layout(notice=True)
+        s.wait_notice(refused)
+        self.assertTrue(xtest.colour_close(s.pixel(refused.accept_fill), DISABLED_BUTTON, 6))
+        xtest.close_request(s.wid)
         self.assertEqual(s.finish(), (1, ""))
 
     def test_close_request_waits_for_the_chooser_and_drops_its_answer(self):
@@ -214,6 +245,34 @@ class NoChooser(unittest.TestCase):
         time.sleep(0.3)
         click(s.wid, one.accept)
         self.assertEqual(s.finish(), (0, f"{root}/a.pkg\n"))
+
+    def test_result_lines_that_do_not_arrive_end_with_2(self):
+        root = pkg_tree(["a.pkg"])
+        self.addCleanup(shutil.rmtree, root, True)
+        no_zenity = path_without_zenity()
+        self.addCleanup(shutil.rmtree, no_zenity, True)
+        full = open("/dev/full", "wb")
+        self.addCleanup(full.close)
+        reader, no_reader = os.pipe()
+        os.close(reader)
+        self.addCleanup(os.close, no_reader)
+        for what, stdout, preexec_fn in (("a full disk", full, None), ("a pipe nobody reads", no_reader, None),
+                                         ("closed", subprocess.DEVNULL, lambda: os.close(1))):
+            with self.subTest(stdout=what):
+                s = Session(self, "dlc", make_env(path=no_zenity), stdout=stdout, preexec_fn=preexec_fn)
+                click(s.wid, s.layout().toggle)
+                typed = s.layout(manual=True)
+                click(s.wid, typed.field)
+                xtest.type_text(s.wid, os.path.join(root, "a.pkg"))
+                click(s.wid, typed.add)
+                one = s.layout(manual=True, chosen=1)
+                s.wait_accept_enabled(one)
+                click(s.wid, one.accept)
+                self.assertEqual(s.program.wait(10), 2)
+                err = s.program.stderr()
+                lines = [line for line in err.splitlines() if not line.startswith("Vantorra setup")]
+                self.assertEqual(len(lines), 1, err)
+                self.assertRegex(lines[0], r"^Setup result not delivered: \S", err)
 
 
 if __name__ == "__main__":

@@ -130,6 +130,9 @@ TEST(RegularPkg, OnlyExistingRegularFilesThatAreNoLinks)
     EXPECT_FALSE(regular_pkg(""));
     ASSERT_EQ(mkfifo((dir.path() / "pipe.pkg").c_str(), 0600), 0);
     EXPECT_FALSE(regular_pkg(dir.path() / "pipe.pkg"));
+    // A result line cannot carry a line break.
+    EXPECT_FALSE(regular_pkg(dir.file("line\nfeed.pkg")));
+    EXPECT_FALSE(regular_pkg(dir.file("carriage\rreturn.pkg")));
 
     // Contents and permissions are the installer's business.
     fs::permissions(real, fs::perms::none);
@@ -203,14 +206,35 @@ TEST(CommitPkgs, UpdateReplacesAndDlcAdds)
 
 TEST(CommitPkgs, DuplicatesByPathComparison)
 {
+    // Paths that name no file: their lexically normal forms decide.
     SelectionState state;
     commit_pkgs(state, {"/g/a.pkg"}, true);
     commit_pkgs(state, {"/g//a.pkg", "/g/a.pkg"}, true);
     EXPECT_EQ(state.chosen.size(), 1u);
     commit_pkgs(state, {"/g/A.pkg", "/g/./a.pkg", "/h/../g/a.pkg"}, true);
-    EXPECT_EQ(state.chosen.size(), 4u);
+    EXPECT_EQ(state.chosen, (std::set<fs::path>{"/g/A.pkg", "/g/a.pkg"}));
     // The folder of the list's first path, not of the set's first.
     EXPECT_EQ(state.start_folder, "/g");
+}
+
+TEST(CommitPkgs, OneEntryPerExistingFileInItsFirstSpelling)
+{
+    TempDir dir;
+    const fs::path a = dir.file("pk/a.pkg");
+    fs::create_directory_symlink(dir.path() / "pk", dir.path() / "linked");
+    fs::create_hard_link(a, dir.path() / "hard.pkg");
+    SelectionState state;
+    commit_pkgs(state, {dir.path() / "pk/./a.pkg", a, dir.path() / "linked/a.pkg"}, true);
+    commit_pkgs(state, {dir.path() / "hard.pkg"}, true);
+    EXPECT_EQ(state.chosen, (std::set<fs::path>{dir.path() / "pk/./a.pkg"}));
+
+    // Through a linked folder ".." leads out of the folder linked to: up/..
+    // is deep/, so this names deep/b.pkg, although its normal form is b.pkg.
+    fs::create_directories(dir.path() / "deep/pk");
+    fs::create_directory_symlink(dir.path() / "deep/pk", dir.path() / "up");
+    dir.file("deep/b.pkg");
+    commit_pkgs(state, {dir.file("b.pkg"), dir.path() / "up/../b.pkg"}, true);
+    EXPECT_EQ(state.chosen.size(), 3u);
 }
 
 TEST(TakePickerResult, AcceptedPickIsAddedWhole)
@@ -256,6 +280,15 @@ TEST(TakePickerResult, RefusedNameDropsTheWholePick)
     EXPECT_EQ(state.start_folder, folder);
     EXPECT_EQ(state.notice, "Selected file is not a readable .pkg.");
     EXPECT_FALSE(picker.open);
+
+    // A chooser names files absolutely: a relative name is the tail of a
+    // name holding a line feed, and never taken in the current folder.
+    ScopedCwd cwd(dir.path() / "n");
+    state.notice.clear();
+    const std::vector<std::string> split = {(dir.path() / "n/1.pkg").string(), "3.pkg"};
+    pick(picker, state, &split, true);
+    EXPECT_EQ(state.chosen, (std::set<fs::path>{old}));
+    EXPECT_EQ(state.notice, "Selected file is not a readable .pkg.");
 }
 
 TEST(TakePickerResult, CancelChangesNothing)

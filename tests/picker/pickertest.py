@@ -36,10 +36,13 @@ class Layout:
     """Centres of the screen's controls for a given state. The update text is
     two lines longer than the DLC texts; each optional line (the chooser-open
     line, the notice) pushes everything below it down by one text line, the
-    path field by one frame line."""
+    path field by one frame line. The chosen list gives up height to keep
+    the closing buttons inside the window's padding, so they go no lower
+    than LOWEST_BUTTONS."""
 
     LINE = 20
     FIELD_LINE = 26
+    LOWEST_BUTTONS = 371
 
     def __init__(self, mode="dlc", chooser_open=False, notice=False, manual=False, chosen=0):
         top = 32 if mode == "update" else 0
@@ -57,10 +60,10 @@ class Layout:
         if chosen == 0:
             buttons_y = 249 + below
         elif mode != "update":
-            self.clear = (60, 313 + below)
-            buttons_y = 350 + below
+            buttons_y = min(350 + below, self.LOWEST_BUTTONS)
+            self.clear = (60, buttons_y - 37)
         else:
-            buttons_y = 330 + below
+            buttons_y = min(330 + below, self.LOWEST_BUTTONS)
         self.accept = (113, buttons_y)
         self.second = (331, buttons_y)
         # Plain fill inside each closing button, clear of its label.

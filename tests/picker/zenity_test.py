@@ -108,7 +108,6 @@ class RealZenity(unittest.TestCase):
         # Not a pixel changed: same notice text, same package, no chooser line.
         park_mouse(wid)
         shots.wait_until(lambda png: same_picture(png, before), "the screen as before the chooser")
-        # With the field shown the closing buttons lie below the window's edge.
         click(wid, refused.toggle)
         click(wid, Layout(mode="update", chosen=1, notice=True).accept)
         self.assertEqual(program.wait(10), 0)

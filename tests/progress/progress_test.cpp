@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -93,8 +97,14 @@ TEST_F(StatusFile, AcceptedLinesGiveTheirValues)
         {"a 400-byte message", "working\t1\t2\t" + std::string(400, 'm') + "\n", "working", 1, 2, std::string(400, 'm')},
         {"a 401-byte message is cut", "working\t1\t2\t" + std::string(400, 'm') + "Z\n", "working", 1, 2,
          std::string(400, 'm')},
-        {"the cut may split a character", "working\t1\t2\t" + std::string(399, 'm') + "\xc3\xa9\n", "working", 1, 2,
-         std::string(399, 'm') + "\xc3"},
+        {"the cut never splits a character", "working\t1\t2\t" + std::string(399, 'm') + "\xc3\xa9\n", "working", 1,
+         2, std::string(399, 'm')},
+        {"nor a four-byte one", "working\t1\t2\t" + std::string(397, 'm') + "\xf0\x9f\x98\x80\n", "working", 1, 2,
+         std::string(397, 'm')},
+        {"a character ending at the cut stays", "working\t1\t2\t" + std::string(397, 'm') + "\xe6\x97\xa5Z\n",
+         "working", 1, 2, std::string(397, 'm') + "\xe6\x97\xa5"},
+        {"bytes of no whole character are cut as bytes", "working\t1\t2\t" + std::string(398, 'm') + "\xe6\x97Z\n",
+         "working", 1, 2, std::string(398, 'm') + "\xe6\x97"},
         {"a NUL byte is message text", std::string("working\t1\t2\ta\0b\n", 15), "working", 1, 2,
          std::string("a\0b", 3)},
     };
@@ -159,8 +169,36 @@ TEST_F(StatusFile, UnreadablePlacesKeepThePreviousValue)
 
     write("working\t1\t2\tx\n");
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
-    if (geteuid() != 0)  // root reads it anyway
+    if (geteuid() != 0) {
         expect_same(read_progress(path.c_str(), shown()), shown());
+        return;
+    }
+    // Root reads any file, so the read runs in a child that has first given
+    // up root for the unprivileged user 65534. The folder lets that user in:
+    // only the file itself is closed to it.
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(3);
+        const int fd = open(path.c_str(), O_RDONLY);
+        if (fd != -1 || errno != EACCES)
+            _exit(4);
+        const Progress read = read_progress(path.c_str(), shown());
+        const Progress before = shown();
+        _exit(read.state == before.state && read.completed == before.completed && read.total == before.total &&
+                      read.message == before.message
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "root cannot become an unprivileged user here";
+    EXPECT_NE(WEXITSTATUS(status), 4) << "the unprivileged user could open the file";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unreadable file changed the value";
 }
 
 TEST_F(StatusFile, LaterLinesReplaceWhateverCameBefore)
@@ -184,7 +222,7 @@ TEST_F(StatusFile, LaterLinesReplaceWhateverCameBefore)
 }
 
 // The first line is held only up to status_line_limit bytes. Within it, and
-// for any line whose fields before the message fit in limit - 400 bytes,
+// for any line whose fields before the message fit in limit - 403 bytes,
 // reading is exact; beyond, the line is refused, never misread.
 TEST_F(StatusFile, LongFirstLinesReadExactlyOrNotAtAll)
 {
@@ -197,15 +235,17 @@ TEST_F(StatusFile, LongFirstLinesReadExactlyOrNotAtAll)
     p = read("working\t1\t2\t" + std::string(3 * limit, 'm'));
     EXPECT_EQ(p.message, std::string(400, 'm'));
 
-    // Padding of a count right up to the bound still reads exactly.
+    // Padding of a count right up to the bound still reads exactly. The
+    // bound leaves 403 message bytes in hand: the three after the cut tell
+    // whether a character runs across it.
     const std::string head = "working\t1\t";
-    const std::string padded_total = std::string(limit - 400 - head.size() - 2, ' ') + "2";
-    ASSERT_EQ(head.size() + padded_total.size() + 1, limit - 400);
+    const std::string padded_total = std::string(limit - 403 - head.size() - 2, ' ') + "2";
+    ASSERT_EQ(head.size() + padded_total.size() + 1, limit - 403);
     p = read(head + padded_total + "\t" + tail_message + "\n");
     EXPECT_EQ(p.total, 2);
     EXPECT_EQ(p.message, std::string(399, 'm') + "Z");
 
-    // One byte more would leave only 399 message bytes in hand: refused.
+    // One byte more would leave only 402 message bytes in hand: refused.
     expect_same(read(head + " " + padded_total + "\t" + tail_message + "\n"), shown());
 
     // A whole line no longer than the bound reads exactly, however long its
