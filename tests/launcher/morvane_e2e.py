@@ -77,7 +77,7 @@ class Archive:
         return self
 
     def __exit__(self, *exc):
-        for pid in self.host_pids():
+        for pid in self.host_pids() + [r["pid"] for r in self.records("game")]:
             if process_alive(pid):
                 os.kill(pid, signal.SIGKILL)
         for proc in self.own_hosts:
@@ -139,7 +139,7 @@ class Archive:
     def run(self, display=True, french=False, path=None, host_mode="serve", extra_env=None):
         """Starts the program in the game folder; returns its xtest.Program."""
         env = dict(os.environ)
-        for name in ("LC_ALL", "LC_MESSAGES", "WAYLAND_DISPLAY"):
+        for name in ("LC_ALL", "LC_MESSAGES", "LANGUAGE", "WAYLAND_DISPLAY"):
             env.pop(name, None)
         env["LANG"] = "fr_FR.UTF-8" if french else "C.UTF-8"
         if display:
