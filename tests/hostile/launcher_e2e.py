@@ -15,7 +15,8 @@ import unittest
 from hostile import HOSTILE, Snapshot, check_unchanged, ended, raw_stderr, write_bytes
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "launcher"))
-from morvane_e2e import SYSTEM_PYTHON, Archive, message, process_alive, stderr_message  # noqa: E402
+from morvane_e2e import (SYSTEM_PYTHON, Archive, FrozenPort, message, process_alive,  # noqa: E402
+                         stderr_message)
 
 import xtest  # noqa: E402
 
@@ -23,28 +24,14 @@ RUN_TIMEOUT = 20  # the port wait alone may take 8 s
 
 
 class Listener:
-    """A port on which something answers, and whether anyone came; or, when
-    frozen, one whose full accept queue leaves every further connection
-    attempt without an answer, as a stopped host's does."""
+    """A port on which something answers, and whether anyone came."""
 
-    def __init__(self, frozen=False):
+    def __init__(self):
         self.socket = socket.socket()
         self.socket.bind(("127.0.0.1", 0))
-        self.socket.listen(0 if frozen else 16)
+        self.socket.listen(16)
         self.socket.setblocking(False)
         self.port = self.socket.getsockname()[1]
-        self.queued = []
-        if frozen:
-            # A backlog of 0 holds one connection; the queue is full once
-            # an attempt stays unanswered.
-            while len(self.queued) < 8:
-                client = socket.socket()
-                client.settimeout(0.3)
-                self.queued.append(client)
-                try:
-                    client.connect(("127.0.0.1", self.port))
-                except socket.timeout:
-                    break
 
     def visits(self):
         count = 0
@@ -57,8 +44,6 @@ class Listener:
             count += 1
 
     def close(self):
-        for client in self.queued:
-            client.close()
         self.socket.close()
 
 
@@ -194,7 +179,7 @@ class HostileFiles(unittest.TestCase):
                 os.remove(txt)
 
     def test_frozen_host_named_in_launcher_port_is_passed_over_within_seconds(self):
-        frozen = Listener(frozen=True)
+        frozen = FrozenPort()
         self.addCleanup(frozen.close)
         archive = self.archive()
         for place in ("launcher.port", "../launcher.port"):

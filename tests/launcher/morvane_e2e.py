@@ -7,6 +7,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -59,6 +60,34 @@ def process_alive(pid):
 def check(condition, what):
     if not condition:
         raise AssertionError(what)
+
+
+class FrozenPort:
+    """A listener on 127.0.0.1 whose accept queue is full, as a stopped
+    host's is: every further connection attempt is left without an answer."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(0)
+        self.port = self.socket.getsockname()[1]
+        self.queued = []
+        # A backlog of 0 holds one connection; the queue is full once an
+        # attempt stays unanswered.
+        while len(self.queued) < 8:
+            client = socket.socket()
+            client.settimeout(0.3)
+            self.queued.append(client)
+            try:
+                client.connect(("127.0.0.1", self.port))
+            except socket.timeout:
+                return
+        raise AssertionError("the accept queue never filled")
+
+    def close(self):
+        for client in self.queued:
+            client.close()
+        self.socket.close()
 
 
 class Archive:
