@@ -151,9 +151,14 @@ struct StartFailure {
     int error;
 };
 
-void report_start_failure(const char* step, int error) {
-    std::fprintf(stderr, "Morvane host start: %s: %s\n", step, std::strerror(error));
+// One line on standard error for a system call that failed, with its reason.
+void report_failure(const char* area, const char* step, int error) {
+    std::fprintf(stderr, "Morvane %s: %s: %s\n", area, step, std::strerror(error));
     std::fflush(stderr);
+}
+
+void report_start_failure(const char* step, int error) {
+    report_failure("host start", step, error);
 }
 
 // Runs in the forked child of a launcher that may have other threads, so
@@ -315,7 +320,9 @@ bool start_host(const NativeString& python, const NativeString& script,
     const long open_max = sysconf(_SC_OPEN_MAX);
 
     // A spawn call can't set the parent-death signal, so fork and exec; the
-    // child reports a failed step through a pipe that the exec closes.
+    // child reports a failed step through a pipe that the exec closes. The
+    // signal follows the thread that forks: the launcher's one thread, which
+    // lasts as long as the process.
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         report_start_failure("pipe", errno);
@@ -373,10 +380,7 @@ bool start_host(const NativeString& python, const NativeString& script,
 void end_host(const HostProcess& host, unsigned) {
     if (!host.started) return;
     const pid_t pid = static_cast<pid_t>(host.id);
-    if (kill(pid, SIGKILL) != 0) {
-        std::fprintf(stderr, "Morvane host end: %s\n", std::strerror(errno));
-        std::fflush(stderr);
-    }
+    if (kill(pid, SIGKILL) != 0) report_failure("host end", "kill", errno);
     reap(pid);
 }
 
@@ -384,8 +388,7 @@ void hold_stop_requests() {
     if (stop_pipe[0] >= 0) return;
     if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         // The signals keep ending the launcher; the host then dies with it.
-        std::fprintf(stderr, "Morvane stop requests: %s\n", std::strerror(errno));
-        std::fflush(stderr);
+        report_failure("stop requests", "pipe", errno);
         stop_pipe[0] = stop_pipe[1] = -1;
         return;
     }
@@ -402,9 +405,7 @@ void hold_stop_requests() {
             continue;
         }
         if (sigaction(signal_number, &action, nullptr) != 0) {
-            std::fprintf(stderr, "Morvane stop requests: %s: %s\n", strsignal(signal_number),
-                         std::strerror(errno));
-            std::fflush(stderr);
+            report_failure("stop requests", strsignal(signal_number), errno);
         }
     }
 }
