@@ -182,14 +182,12 @@ class HostileFiles(unittest.TestCase):
         frozen = FrozenPort()
         self.addCleanup(frozen.close)
         archive = self.archive()
-        for place in ("launcher.port", "../launcher.port"):
-            with self.subTest(place=place):
-                archive.put(place, b"%d\n" % frozen.port)
-                started = time.monotonic()
-                with archive.run(display=False) as program:
-                    self.assertEqual(outcome(program), (1, message("no_script")))
-                self.assertLess(time.monotonic() - started, 5, "the frozen host held the launcher")
-                os.remove(archive.path(place))
+        archive.put("launcher.port", b"%d\n" % frozen.port)
+        started = time.monotonic()
+        with archive.run(display=False) as program:
+            self.assertEqual(outcome(program), (1, message("no_script")))
+        # Left to the system, the one connection attempt takes minutes.
+        self.assertLess(time.monotonic() - started, 5, "the frozen host held the launcher")
 
     def test_unknown_program_folder_searches_nothing(self):
         # Beyond the path limit the system can't name the program's folder.
