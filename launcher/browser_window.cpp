@@ -21,6 +21,7 @@ BrowserWindow::BrowserWindow(const NativeString& library_folder) {
     bind(library, "webview_create", api_.create);
     bind(library, "webview_destroy", api_.destroy);
     bind(library, "webview_run", api_.run);
+    bind(library, "webview_terminate", api_.terminate);
     bind(library, "webview_set_title", api_.set_title);
     bind(library, "webview_set_size", api_.set_size);
     bind(library, "webview_navigate", api_.navigate);
@@ -47,5 +48,8 @@ void BrowserWindow::navigate(const std::string& address) {
 }
 
 void BrowserWindow::run() {
+    // The loop ends as after a close, and the launcher ends the host next.
+    platform::on_stop_request([this] { api_.terminate(view_); });
     api_.run(view_);
+    platform::on_stop_request(nullptr);
 }

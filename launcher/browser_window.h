@@ -27,7 +27,8 @@ public:
     void set_title(const std::string& utf8_title);
     void set_size(int width, int height);  // a default size; the window stays resizable
     void navigate(const std::string& address);
-    void run();  // returns when the user has closed the window
+    // Returns when the user has closed the window, or at a stop request.
+    void run();
 
 private:
     using Handle = void*;
@@ -35,6 +36,7 @@ private:
         Handle (*create)(int debug, void* parent_window);
         int (*destroy)(Handle);
         int (*run)(Handle);
+        int (*terminate)(Handle);
         int (*set_title)(Handle, const char*);
         int (*set_size)(Handle, int width, int height, int hint);
         int (*navigate)(Handle, const char*);

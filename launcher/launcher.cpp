@@ -1,6 +1,7 @@
 #include "launcher.h"
 
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "browser_window.h"
@@ -17,14 +18,23 @@ constexpr int window_width = 1100;
 constexpr int window_height = 780;
 
 // Counted in probes, not by a clock: a slow probe lengthens the wait rather
-// than cutting the host's chances.
-int wait_for_port(const NativeString& exe_folder) {
-    for (int probe = 0; probe < port_wait_probes; ++probe) {
-        const int port = probe_launcher_port(exe_folder);
+// than cutting the host's chances. A stop request ends it early.
+int wait_for_port(const NativeString& exe_folder, std::filesystem::path& port_file) {
+    for (int probe = 0; probe < port_wait_probes && !platform::stop_requested(); ++probe) {
+        const int port = probe_launcher_port(exe_folder, &port_file);
         if (port != 0) return port;
         platform::pause_ms(port_wait_pause_ms);
     }
     return 0;
+}
+
+// The host this run started goes, and with it the launcher.port that named
+// its port.
+void end_started_host(const platform::HostProcess& host, unsigned exit_code,
+                      const std::filesystem::path& port_file, int port) {
+    if (!host.started) return;
+    platform::end_host(host, exit_code);
+    if (port != 0) forget_launcher_port(port_file, port);
 }
 
 int fail(Message message, const NativeString& detail = {}) {
@@ -37,7 +47,11 @@ int fail(Message message, const NativeString& detail = {}) {
 int run_launcher() {
     platform::sockets_start();
     const NativeString exe_folder = platform::program_folder();
+    // Without it the searches would start at the root, and launcher.port
+    // would be read wherever the launcher was started from.
+    if (exe_folder.empty()) return fail(Message::no_script);
     platform::HostProcess host;
+    std::filesystem::path port_file;
 
     // A host that already answers is used as it is: nothing is searched or
     // started, and it outlives this launcher.
@@ -49,15 +63,21 @@ int run_launcher() {
 
         const NativeString from_python_txt =
             platform::python_txt_candidate(read_python_txt(script));
-        const NativeString python =
-            first_existing_path(platform::python_candidates(exe_folder, from_python_txt));
+        // Started as the host, the launcher itself would start another one.
+        const NativeString python = first_existing_path(
+            platform::python_candidates(exe_folder, from_python_txt), platform::is_running_program);
         if (python.empty()) return fail(Message::no_python);
 
+        platform::hold_stop_requests();
         if (!platform::start_host(python, script, exe_folder, host)) {
             return fail(Message::start_failure, python);
         }
 
-        port = wait_for_port(exe_folder);
+        port = wait_for_port(exe_folder, port_file);
+        if (platform::stop_requested()) {
+            end_started_host(host, 0, port_file, port);
+            return 1;
+        }
         if (port == 0) {
             // The host stays up while the message is read, so whatever it
             // writes about its trouble is complete by the time it is ended.
@@ -81,7 +101,9 @@ int run_launcher() {
         platform::show_error(localized_message(Message::webview));
         exit_code = 1;
     }
-    if (host.started) platform::end_host(host, 0);
+    // Ended by a signal rather than by the player.
+    if (platform::stop_requested()) exit_code = 1;
+    end_started_host(host, 0, port_file, port);
     platform::sockets_cleanup();
     return exit_code;
 }

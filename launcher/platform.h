@@ -1,10 +1,12 @@
 #pragma once
 // Everything the launcher asks of the operating system. One source file per
-// system implements these (platform_posix.cpp here); the run routine and the
-// pure logic see only this header.
+// system implements these (platform_posix.cpp for Linux with GTK 4,
+// platform_win32.cpp for Windows); the run routine and the pure logic see
+// only this header.
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,10 @@ std::vector<NativeString> host_script_candidates(const NativeString& exe_folder)
 // The interpreter path a python.txt names, from the file's trimmed bytes.
 NativeString python_txt_candidate(const std::string& bytes);
 
+// True when `path` names the running program's own file (under any name):
+// started as the host interpreter, it would start another launcher, and so on.
+bool is_running_program(const NativeString& path);
+
 // Where a Python interpreter may lie, most preferred first; empty entries
 // are places that gave nothing. Any search of the program path is made here,
 // before the caller tests the list.
@@ -49,14 +55,32 @@ struct HostProcess {
 };
 
 // Starts `python script --no-browser` in `working_folder`, with no console,
-// no inherited handles and the launcher's environment. False when the
-// program could not be started.
+// no inherited handles and the launcher's environment. On Linux the host is
+// killed by the system when the launcher dies, however it dies. False when
+// the program could not be started; where the system tells why, the reason
+// goes to standard error as one line.
 bool start_host(const NativeString& python, const NativeString& script,
                 const NativeString& working_folder, HostProcess& host);
 
-// Ends a started host at once. Exit codes exist only where the system lets
-// one impose them; elsewhere the host is killed.
+// Ends a started host at once: that process alone, never what it started
+// itself (the game outlives the launcher). Exit codes exist only where the
+// system lets one impose them; elsewhere the host is killed.
 void end_host(const HostProcess& host, unsigned exit_code);
+
+// From here on SIGTERM, SIGINT and SIGHUP no longer end the launcher at
+// once: they are held as a stop request, so that the host this run started
+// is ended first. Windows has no such request.
+void hold_stop_requests();
+bool stop_requested();
+
+// While set, `action` runs on the launcher's thread, from the window's
+// message loop, when a stop request is held (at once when one already is).
+// An empty action clears it. A message box closes by itself on a stop request.
+void on_stop_request(std::function<void()> action);
+
+// A connection attempt that has not completed by then counts as no answer:
+// a frozen host's full accept queue would hold it for minutes.
+constexpr unsigned probe_timeout_ms = 250;
 
 // One connection attempt to 127.0.0.1:port, closed again at once.
 bool local_port_answers(int port);

@@ -5,10 +5,13 @@
 #include <arpa/inet.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -87,6 +90,180 @@ void on_dialog_destroy(GtkWidget*, gpointer closed) {
     *static_cast<bool*>(closed) = true;
 }
 
+// A held stop request: the signal handler only notes the signal and wakes
+// whichever loop waits, through a pipe, as that is all a handler may safely do.
+volatile sig_atomic_t stop_signal = 0;
+int stop_pipe[2] = {-1, -1};
+std::function<void()> stop_action;
+
+void wake_stop_pipe() {
+    // A full pipe wakes the loop all the same.
+    if (write(stop_pipe[1], "", 1) < 0) {
+    }
+}
+
+void note_stop_signal(int signal_number) {
+    const int saved_errno = errno;
+    stop_signal = signal_number;
+    wake_stop_pipe();
+    errno = saved_errno;
+}
+
+gboolean on_stop_pipe(gint fd, GIOCondition, gpointer) {
+    char drained[64];
+    while (read(fd, drained, sizeof drained) > 0) {
+    }
+    if (stop_action) stop_action();
+    return G_SOURCE_CONTINUE;
+}
+
+// The steps of turning the forked child into the host, for the line that
+// tells which one failed.
+enum class StartStep : int {
+    parent_death_signal,
+    session,
+    signals,
+    null_device,
+    standard_streams,
+    working_folder,
+    descriptors,
+    exec,
+};
+
+const char* step_name(StartStep step) {
+    switch (step) {
+    case StartStep::parent_death_signal: return "parent-death signal";
+    case StartStep::session: return "new session";
+    case StartStep::signals: return "default signal actions";
+    case StartStep::null_device: return "open /dev/null";
+    case StartStep::standard_streams: return "standard streams";
+    case StartStep::working_folder: return "working folder";
+    case StartStep::descriptors: return "close descriptors";
+    case StartStep::exec: break;
+    }
+    return "exec";
+}
+
+// What a child that could not become the host writes back before it ends;
+// nothing comes back when the interpreter took over.
+struct StartFailure {
+    StartStep step;
+    int error;
+};
+
+// One line on standard error for a system call that failed, with its reason.
+void report_failure(const char* area, const char* step, int error) {
+    std::fprintf(stderr, "Morvane %s: %s: %s\n", area, step, std::strerror(error));
+    std::fflush(stderr);
+}
+
+void report_start_failure(const char* step, int error) {
+    report_failure("host start", step, error);
+}
+
+// Runs in the forked child of a launcher that may have other threads, so
+// only calls that are safe there until the exec; everything else was made
+// ready before the fork.
+[[noreturn]] void become_host(const char* program, char* const arguments[],
+                              const char* working_folder, pid_t launcher, int report_fd,
+                              long open_max) {
+    const auto give_up = [&report_fd](StartStep step) {
+        const StartFailure failure{step, errno};
+        if (write(report_fd, &failure, sizeof failure) < 0) {
+            // The launcher then sees no report and takes the start as done;
+            // the interpreter was never run, so the wait for its port ends it.
+        }
+        _exit(127);
+    };
+    // Killed with the launcher however it ends, SIGKILL or crash included;
+    // a launcher already gone before this took hold would never end us.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) give_up(StartStep::parent_death_signal);
+    if (getppid() != launcher) _exit(127);
+
+    // Standard streams may have been closed in the launcher, so the report
+    // pipe may sit where /dev/null goes.
+    if (report_fd <= STDERR_FILENO) {
+        report_fd = fcntl(report_fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        if (report_fd < 0) _exit(127);
+    }
+
+    // A session of its own keeps the host apart from our terminal; signals
+    // start from their defaults whatever the launcher's libraries changed.
+    if (setsid() < 0) give_up(StartStep::session);
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        if (signal_number == SIGKILL || signal_number == SIGSTOP) continue;
+        // The C library keeps a few signals for itself and refuses them.
+        if (sigaction(signal_number, &default_action, nullptr) != 0 && errno != EINVAL) {
+            give_up(StartStep::signals);
+        }
+    }
+
+    const int null_fd = open("/dev/null", O_RDWR);
+    if (null_fd < 0) give_up(StartStep::null_device);
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (dup2(null_fd, stream) < 0) give_up(StartStep::standard_streams);
+    }
+    if (null_fd > STDERR_FILENO) close(null_fd);
+
+    if (chdir(working_folder) != 0) give_up(StartStep::working_folder);
+
+    // Nothing of ours is inherited: every other descriptor closes on exec
+    // (the report pipe among them, which tells the launcher the exec worked).
+    if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        if (errno != ENOSYS && errno != EINVAL) give_up(StartStep::descriptors);
+        for (long fd = STDERR_FILENO + 1; fd < open_max; ++fd) {
+            fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);  // EBADF for unused numbers
+        }
+    }
+
+    sigset_t no_signals;
+    sigemptyset(&no_signals);
+    if (sigprocmask(SIG_SETMASK, &no_signals, nullptr) != 0) give_up(StartStep::signals);
+    execve(program, arguments, environ);
+    give_up(StartStep::exec);
+}
+
+void reap(pid_t pid) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+}
+
+// Waits for a connection under way, at most the probe's time; false when
+// it failed or is still pending then.
+bool connection_completes(int socket_fd) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(probe_timeout_ms);
+    pollfd watched{socket_fd, POLLOUT, 0};
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        const int ready = poll(&watched, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (ready > 0) break;
+        if (ready == 0 || errno != EINTR) return false;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    return getsockopt(socket_fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+}
+
+// The locale that messages follow, as the C library picks it from the
+// environment: the C locale when none is set.
+const char* messages_locale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') return value;
+    }
+    return "C";
+}
+
+bool is_c_locale(const char* locale) {
+    return std::strcmp(locale, "POSIX") == 0 || std::strcmp(locale, "C") == 0 ||
+           std::strncmp(locale, "C.", 2) == 0;
+}
+
 }  // namespace
 
 void sockets_start() {}
@@ -94,6 +271,7 @@ void sockets_start() {}
 void sockets_cleanup() {}
 
 NativeString program_folder() {
+    // Fails for a program path longer than the system's path limit.
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return {};
@@ -108,6 +286,14 @@ std::vector<NativeString> host_script_candidates(const NativeString& exe_folder)
 
 NativeString python_txt_candidate(const std::string& bytes) {
     return bytes;  // POSIX paths are bytes already
+}
+
+bool is_running_program(const NativeString& path) {
+    // The link names our file even where its path is too long to read.
+    struct stat own;
+    struct stat other;
+    return stat("/proc/self/exe", &own) == 0 && stat(path.c_str(), &other) == 0 &&
+           own.st_dev == other.st_dev && own.st_ino == other.st_ino;
 }
 
 std::vector<NativeString> python_candidates(const NativeString& exe_folder,
@@ -128,36 +314,64 @@ bool start_host(const NativeString& python, const NativeString& script,
     std::error_code error;
     std::string program = std::filesystem::absolute(python, error).native();
     if (error) program = python;
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawn_file_actions_addchdir_np(&actions, working_folder.c_str());
-
-    // A session of its own keeps the host apart from our terminal; signals
-    // start from their defaults whatever the launcher's libraries changed.
-    sigset_t no_signals;
-    sigset_t all_signals;
-    sigemptyset(&no_signals);
-    sigfillset(&all_signals);
-    posix_spawnattr_setsigmask(&attributes, &no_signals);
-    posix_spawnattr_setsigdefault(&attributes, &all_signals);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     std::string script_argument = script;
     std::string switch_argument = "--no-browser";
     char* arguments[] = {program.data(), script_argument.data(), switch_argument.data(), nullptr};
-    pid_t pid = 0;
-    const int result = posix_spawn(&pid, program.c_str(), &actions, &attributes, arguments, environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (result != 0) return false;
+    const long open_max = sysconf(_SC_OPEN_MAX);
+
+    // A spawn call can't set the parent-death signal, so fork and exec; the
+    // child reports a failed step through a pipe that the exec closes. The
+    // signal follows the thread that forks: the launcher's one thread, which
+    // lasts as long as the process.
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        report_start_failure("pipe", errno);
+        return false;
+    }
+    // No handler of ours may run in the child before it has reset them.
+    sigset_t all_signals;
+    sigset_t previous_signals;
+    sigfillset(&all_signals);
+    const int masked = pthread_sigmask(SIG_SETMASK, &all_signals, &previous_signals);
+    if (masked != 0) {
+        report_start_failure("signal mask", masked);
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
+    const pid_t launcher = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        become_host(program.c_str(), arguments, working_folder.c_str(), launcher, report[1],
+                    open_max);
+    }
+    const int fork_error = errno;
+    pthread_sigmask(SIG_SETMASK, &previous_signals, nullptr);
+    close(report[1]);
+    if (pid < 0) {
+        close(report[0]);
+        report_start_failure("fork", fork_error);
+        return false;
+    }
+
+    StartFailure failure{};
+    ssize_t got;
+    do {
+        got = read(report[0], &failure, sizeof failure);
+    } while (got < 0 && errno == EINTR);
+    const int read_error = errno;
+    close(report[0]);
+    if (got != 0) {
+        if (got == static_cast<ssize_t>(sizeof failure)) {
+            report_start_failure(step_name(failure.step), failure.error);
+        } else {
+            // Whatever the child is doing, it is not known to be the host.
+            kill(pid, SIGKILL);
+            report_start_failure("start report", got < 0 ? read_error : EIO);
+        }
+        reap(pid);
+        return false;
+    }
     host.started = true;
     host.id = pid;
     return true;
@@ -166,22 +380,59 @@ bool start_host(const NativeString& python, const NativeString& script,
 void end_host(const HostProcess& host, unsigned) {
     if (!host.started) return;
     const pid_t pid = static_cast<pid_t>(host.id);
-    kill(pid, SIGKILL);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    if (kill(pid, SIGKILL) != 0) report_failure("host end", "kill", errno);
+    reap(pid);
+}
+
+void hold_stop_requests() {
+    if (stop_pipe[0] >= 0) return;
+    if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        // The signals keep ending the launcher; the host then dies with it.
+        report_failure("stop requests", "pipe", errno);
+        stop_pipe[0] = stop_pipe[1] = -1;
+        return;
+    }
+    g_unix_fd_add(stop_pipe[0], G_IO_IN, on_stop_pipe, nullptr);
+    struct sigaction action {};
+    action.sa_handler = note_stop_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
+        // A signal ignored by whoever started us (nohup, a background job)
+        // stays ignored.
+        struct sigaction current {};
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+            continue;
+        }
+        if (sigaction(signal_number, &action, nullptr) != 0) {
+            report_failure("stop requests", strsignal(signal_number), errno);
+        }
     }
 }
 
+bool stop_requested() {
+    return stop_signal != 0;
+}
+
+void on_stop_request(std::function<void()> action) {
+    stop_action = std::move(action);
+    // A request that came before the action, its wake-up perhaps already
+    // taken by another loop, still reaches it.
+    if (stop_action && stop_signal != 0 && stop_pipe[1] >= 0) wake_stop_pipe();
+}
+
 bool local_port_answers(int port) {
-    const int socket_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    const int socket_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
     if (socket_fd < 0) return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    const int result =
-        connect(socket_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    bool answered =
+        connect(socket_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (!answered && errno == EINPROGRESS) answered = connection_completes(socket_fd);
     close(socket_fd);
-    return result == 0;
+    return answered;
 }
 
 void pause_ms(unsigned milliseconds) {
@@ -189,11 +440,15 @@ void pause_ms(unsigned milliseconds) {
 }
 
 bool interface_language_is_french() {
-    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && value[0] != '\0') return std::strncmp(value, "fr", 2) == 0;
+    const char* locale = messages_locale();
+    // Desktops name the interface language in LANGUAGE, a list of preferences
+    // whose first entry wins; like gettext, a C locale leaves it unread.
+    const char* languages = std::getenv("LANGUAGE");
+    if (languages != nullptr && !is_c_locale(locale)) {
+        const size_t first_length = std::strcspn(languages, ":");
+        if (first_length > 0) return std::strncmp(languages, "fr", 2) == 0;
     }
-    return false;
+    return std::strncmp(locale, "fr", 2) == 0;
 }
 
 void show_error(const NativeString& text) {
@@ -221,7 +476,8 @@ void show_error(const NativeString& text) {
     g_signal_connect(dialog, "response", G_CALLBACK(on_dialog_response), &closed);
     g_signal_connect(dialog, "destroy", G_CALLBACK(on_dialog_destroy), &closed);
     gtk_window_present(GTK_WINDOW(dialog));
-    while (!closed) g_main_context_iteration(nullptr, TRUE);
+    // A stop request closes the box: the launcher then ends as it would after it.
+    while (!closed && !stop_requested()) g_main_context_iteration(nullptr, TRUE);
     g_signal_handlers_disconnect_by_data(dialog, &closed);
     gtk_window_destroy(GTK_WINDOW(dialog));
     g_object_unref(dialog);

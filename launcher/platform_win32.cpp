@@ -52,6 +52,17 @@ BOOL CALLBACK set_window_icon(HWND window, LPARAM) {
     return TRUE;
 }
 
+// The volume and index that tell one file from every other, whatever path
+// names it; false when the file can't be opened.
+bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& identity) {
+    const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(file, &identity) != 0;
+    CloseHandle(file);
+    return known;
+}
+
 }  // namespace
 
 void sockets_start() {
@@ -69,6 +80,8 @@ void sockets_cleanup() {
 NativeString program_folder() {
     wchar_t buffer[path_buffer_units];
     const DWORD length = GetModuleFileNameW(nullptr, buffer, path_buffer_units);
+    // A path cut to the buffer would name another folder.
+    if (length == 0 || length >= path_buffer_units) return {};
     return std::filesystem::path(NativeString(buffer, length)).parent_path().native();
 }
 
@@ -87,6 +100,17 @@ NativeString python_txt_candidate(const std::string& bytes) {
         widened.push_back(static_cast<wchar_t>(static_cast<signed char>(byte)));
     }
     return widened;
+}
+
+bool is_running_program(const NativeString& path) {
+    wchar_t own[path_buffer_units];
+    const DWORD length = GetModuleFileNameW(nullptr, own, path_buffer_units);
+    if (length == 0 || length >= path_buffer_units) return false;
+    BY_HANDLE_FILE_INFORMATION mine;
+    BY_HANDLE_FILE_INFORMATION theirs;
+    return file_identity(own, mine) && file_identity(path.c_str(), theirs) &&
+           mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+           mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
 }
 
 std::vector<NativeString> python_candidates(const NativeString& exe_folder,
@@ -135,18 +159,43 @@ void end_host(const HostProcess& host, unsigned exit_code) {
     TerminateProcess(reinterpret_cast<HANDLE>(host.id), exit_code);
 }
 
+// Windows asks a windowed program to end only through its windows.
+void hold_stop_requests() {}
+
+bool stop_requested() {
+    return false;
+}
+
+void on_stop_request(std::function<void()>) {}
+
 bool local_port_answers(int port) {
     const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (probe == INVALID_SOCKET) return false;
-    sockaddr_in address;
-    std::memset(&address, 0, sizeof address);
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(port));
-    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-    const int result =
-        connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    bool answered = false;
+    u_long non_blocking = 1;
+    if (ioctlsocket(probe, FIONBIO, &non_blocking) == 0) {
+        sockaddr_in address;
+        std::memset(&address, 0, sizeof address);
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        answered = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        if (!answered && WSAGetLastError() == WSAEWOULDBLOCK) {
+            // Completed is writable; failed is an exception; neither by the
+            // time limit is no answer.
+            fd_set completed;
+            fd_set failed;
+            FD_ZERO(&completed);
+            FD_ZERO(&failed);
+            FD_SET(probe, &completed);
+            FD_SET(probe, &failed);
+            timeval limit{0, static_cast<long>(probe_timeout_ms * 1000)};
+            answered = select(0, nullptr, &completed, &failed, &limit) > 0 &&
+                       FD_ISSET(probe, &completed);
+        }
+    }
     closesocket(probe);
-    return result == 0;
+    return answered;
 }
 
 void pause_ms(unsigned milliseconds) {

@@ -20,7 +20,8 @@ int read_launcher_port(const std::filesystem::path& file) {
     return value;
 }
 
-int probe_launcher_port(const NativeString& folder, const std::function<bool(int)>& answers) {
+int probe_launcher_port(const NativeString& folder, const std::function<bool(int)>& answers,
+                        std::filesystem::path* named_by) {
     const std::filesystem::path here(folder);
     const std::filesystem::path places[] = {here / "launcher.port",
                                             here.parent_path() / "launcher.port"};
@@ -29,13 +30,21 @@ int probe_launcher_port(const NativeString& folder, const std::function<bool(int
         // A number beyond the TCP range names no port: trying its low 16 bits
         // would test one port and then open the page on another.
         if (value <= 0 || value > highest_port) continue;
-        if (answers(value)) return value;
+        if (!answers(value)) continue;
+        if (named_by != nullptr) *named_by = place;
+        return value;
     }
     return 0;
 }
 
-int probe_launcher_port(const NativeString& folder) {
-    return probe_launcher_port(folder, platform::local_port_answers);
+int probe_launcher_port(const NativeString& folder, std::filesystem::path* named_by) {
+    return probe_launcher_port(folder, platform::local_port_answers, named_by);
+}
+
+void forget_launcher_port(const std::filesystem::path& file, int port) {
+    if (read_launcher_port(file) != port) return;
+    std::error_code error;
+    std::filesystem::remove(file, error);
 }
 
 std::string page_address(int port) {

@@ -1,7 +1,8 @@
 // Morvane's reader of python.txt on any file content, followed by what the
 // launcher does with the text: it becomes a Python candidate that the search
 // tests for existence. The text must be the file's bytes with only trailing
-// blanks, carriage returns and line feeds taken off.
+// blanks, carriage returns and line feeds taken off, and nothing at all for a
+// file longer than the reader's limit.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzz::write_file(folder / "python.txt", data, size);
 
     const std::string text = read_python_txt(script);
+    if (size > python_txt_limit) {
+        if (!text.empty())
+            fail("a file over the limit named an interpreter");
+        return 0;
+    }
     if (text.size() > size || std::memcmp(text.data(), data, text.size()) != 0)
         fail("the text is not the start of the file");
     if (!text.empty() && trimmed_byte(text.back()))

@@ -1,18 +1,22 @@
 """Morvane handed hostile files beside it: launcher.port with numbers out of
-any range or binary junk, python.txt with binary junk or a name full of
-printf conversions, quotes, blanks and bytes that are no UTF-8, and a game
-folder named the same way. Run without a display, so that each message
-reaches standard error and a run takes a moment: each must end with the
-message its files call for, never crash or hang, and write nothing."""
+any range or binary junk, or naming a frozen host, python.txt with binary
+junk, a name full of printf conversions, quotes, blanks and bytes that are
+no UTF-8, Morvane's own name or a giant size, a game folder named the same
+way, and a program folder deeper than the system's path limit. Run without
+a display, so that each message reaches standard error and a run takes a
+moment: each must end with the message its files call for, never crash or
+hang, and write nothing."""
 import os
 import socket
 import sys
+import time
 import unittest
 
 from hostile import HOSTILE, Snapshot, check_unchanged, ended, raw_stderr, write_bytes
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "launcher"))
-from morvane_e2e import SYSTEM_PYTHON, Archive, message, process_alive, stderr_message  # noqa: E402
+from morvane_e2e import (SYSTEM_PYTHON, Archive, FrozenPort, message, process_alive,  # noqa: E402
+                         stderr_message)
 
 import xtest  # noqa: E402
 
@@ -138,8 +142,13 @@ class HostileFiles(unittest.TestCase):
         os.makedirs(no_python)
         os.makedirs(with_python)
         os.symlink(SYSTEM_PYTHON, os.path.join(with_python, "python3"))
-        for data in (bytes(range(256)) * 4, b"\xff\xfe" + HOSTILE + b"/python3\t\n", b"\x00" * 32 + b"\n"):
-            with self.subTest(data=data[:24]):
+        # The launcher itself, which would start launchers without end, and
+        # a real interpreter's name in a file longer than any path.
+        itself = os.fsencode(archive.path("Morvane")) + b"\n"
+        giant = os.fsencode(SYSTEM_PYTHON) + b"\n" * (64 * 1024)
+        for data in (bytes(range(256)) * 4, b"\xff\xfe" + HOSTILE + b"/python3\t\n", b"\x00" * 32 + b"\n",
+                     itself, giant):
+            with self.subTest(data=data[:24], size=len(data)):
                 archive.put("morvane/python.txt", data)
                 before = Snapshot(archive.root)
                 with archive.run(display=False, path=no_python) as program:
@@ -168,6 +177,47 @@ class HostileFiles(unittest.TestCase):
                 self.assertEqual(host["executable"], os.path.join(with_python, "python3"))
                 xtest.wait_for(lambda: not process_alive(host["pid"]), timeout=5, what="the host to be ended")
                 os.remove(txt)
+
+    def test_frozen_host_named_in_launcher_port_is_passed_over_within_seconds(self):
+        frozen = FrozenPort()
+        self.addCleanup(frozen.close)
+        archive = self.archive()
+        archive.put("launcher.port", b"%d\n" % frozen.port)
+        started = time.monotonic()
+        with archive.run(display=False) as program:
+            self.assertEqual(outcome(program), (1, message("no_script")))
+        # Left to the system, the one connection attempt takes minutes.
+        self.assertLess(time.monotonic() - started, 5, "the frozen host held the launcher")
+
+    def test_unknown_program_folder_searches_nothing(self):
+        # Beyond the path limit the system can't name the program's folder.
+        # What lies where an empty folder name would lead (launcher.port in
+        # the current folder) must not be used.
+        live = Listener()
+        self.addCleanup(live.close)
+        archive = self.archive()
+        steps = ["d" * 200] * 22
+        deep = os.open(archive.root, os.O_RDONLY)
+        for step in steps:
+            os.mkdir(step, dir_fd=deep)
+            inner = os.open(step, os.O_RDONLY, dir_fd=deep)
+            os.close(deep)
+            deep = inner
+        for name, data in (("Morvane", open(archive.path("Morvane"), "rb").read()),
+                           ("launcher.port", b"%d\n" % live.port)):
+            fd = os.open(name, os.O_WRONLY | os.O_CREAT, 0o755, dir_fd=deep)
+            os.write(fd, data)
+            os.close(fd)
+        os.close(deep)
+        walk = "import os, sys\nfor step in sys.argv[1:]: os.chdir(step)\nos.execv('./Morvane', ['Morvane'])\n"
+        env = {name: value for name, value in os.environ.items()
+               if name not in ("DISPLAY", "WAYLAND_DISPLAY", "LC_ALL", "LC_MESSAGES", "LANGUAGE")}
+        env["LANG"] = "C.UTF-8"
+        program = xtest.Program([SYSTEM_PYTHON, "-c", walk, archive.root, *steps], env=env)
+        with program:
+            code = ended(program, RUN_TIMEOUT, "Morvane")
+            self.assertEqual((code, stderr_message(program)), (1, message("no_script")))
+        self.assertEqual(live.visits(), 0, "launcher.port in the current folder was tried")
 
     def test_hostile_names_reach_the_host_and_the_message_unchanged(self):
         archive = self.archive(hostile_name=True)

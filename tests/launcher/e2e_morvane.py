@@ -1,6 +1,8 @@
 """End-to-end runs of Morvane in folders laid out like the unpacked archive,
 with a stand-in host. Usage: e2e_morvane.py <case>; the cases are below."""
+import errno
 import os
+import signal
 import sys
 import time
 
@@ -65,6 +67,9 @@ def case_normal():
             code = program.wait(timeout=15)
             check(code == 0, f"exit code {code}, expected 0")
             wait_gone(host["pid"], "the host to be ended with the window")
+            # Its port is no longer the host's: the next launch must not use it.
+            check(not os.path.exists(archive.path("launcher.port")),
+                  "launcher.port should be removed with the host")
 
 
 def case_early_probe():
@@ -82,6 +87,8 @@ def case_early_probe():
             check(code == 0, f"exit code {code}, expected 0")
             time.sleep(0.3)
             check(own.poll() is None, "a host the launcher did not start must survive it")
+            check(os.path.exists(os.path.join(archive.root, "launcher.port")),
+                  "the running host's launcher.port must stay")
 
 
 def case_no_script():
@@ -93,6 +100,10 @@ def case_no_script():
         for french in (False, True):
             with archive.run(display=False, french=french) as program:
                 expect_message_on_stderr(program, message("no_script", french))
+        # A desktop's French interface on an English locale.
+        with archive.run(display=False, extra_env={"LANG": "en_US.UTF-8",
+                                                   "LANGUAGE": "fr:en"}) as program:
+            expect_message_on_stderr(program, message("no_script", True))
         check(not archive.records("start"), "no host may be started")
 
 
@@ -120,10 +131,16 @@ def case_start_failure():
         archive.write("launcher/morvane/python.txt", folder + " \r\n")
         with archive.run(display=False) as program:
             expect_message_on_stderr(program, message("start_failure", False, folder))
+            reason = os.strerror(errno.EACCES)
+            check(f"Morvane host start: exec: {reason}" in program.stderr().splitlines(),
+                  f"no reason line in {program.stderr()!r}")
         # The archive's own place wins over python.txt; here it holds no program.
         not_a_program = archive.write("python/bin/python3", "just text\n", mode=0o755)
         with archive.run(display=False, french=True) as program:
             expect_message_on_stderr(program, message("start_failure", True, not_a_program))
+            reason = os.strerror(errno.ENOEXEC)
+            check(f"Morvane host start: exec: {reason}" in program.stderr().splitlines(),
+                  f"no reason line in {program.stderr()!r}")
         check(not archive.records("start"), "no host may be started")
 
 
@@ -149,6 +166,43 @@ def case_time_out():
             code = program.wait(timeout=10)
             check(code == 1, f"exit code {code}, expected 1")
             wait_gone(host, "the host to be ended after the box")
+
+
+def case_signals():
+    """A signal ends the host this run started, as closing the window does,
+    and the launcher with 1: SIGTERM during the port wait, SIGHUP with the
+    window open (the host's own child, the game, lives on); SIGKILL leaves
+    nothing to the launcher, and the host dies with it all the same."""
+    with Archive() as archive:
+        archive.add_program()
+        archive.add_host()
+        archive.add_python()
+        with archive.run(host_mode="never-listen") as program:
+            xtest.wait_for(lambda: archive.records("start"), timeout=15, what="the host to start")
+            host = archive.records("start")[-1]["pid"]
+            program.proc.send_signal(signal.SIGTERM)
+            code = program.wait(timeout=5)
+            check(code == 1, f"SIGTERM in the port wait: exit code {code}, expected 1")
+            wait_gone(host, "the host to be ended after SIGTERM")
+
+        with archive.run(extra_env={"ORBEX_TEST_HOST_GAME": "1"}) as program:
+            window_of(program)
+            host = archive.records("start")[-1]["pid"]
+            game = archive.records("game")[-1]["pid"]
+            program.proc.send_signal(signal.SIGHUP)
+            code = program.wait(timeout=10)
+            check(code == 1, f"SIGHUP with the window open: exit code {code}, expected 1")
+            wait_gone(host, "the host to be ended after SIGHUP")
+            check(not os.path.exists(archive.path("launcher.port")),
+                  "launcher.port should be removed with the host")
+            check(process_alive(game), "what the host started must outlive the launcher")
+
+        with archive.run() as program:
+            window_of(program)
+            host = archive.records("start")[-1]["pid"]
+            program.proc.send_signal(signal.SIGKILL)
+            program.wait(timeout=5)
+            wait_gone(host, "the host to die with the launcher")
 
 
 def case_webview_missing():

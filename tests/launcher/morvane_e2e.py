@@ -7,6 +7,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -61,6 +62,34 @@ def check(condition, what):
         raise AssertionError(what)
 
 
+class FrozenPort:
+    """A listener on 127.0.0.1 whose accept queue is full, as a stopped
+    host's is: every further connection attempt is left without an answer."""
+
+    def __init__(self):
+        self.socket = socket.socket()
+        self.socket.bind(("127.0.0.1", 0))
+        self.socket.listen(0)
+        self.port = self.socket.getsockname()[1]
+        self.queued = []
+        # A backlog of 0 holds one connection; the queue is full once an
+        # attempt stays unanswered.
+        while len(self.queued) < 8:
+            client = socket.socket()
+            client.settimeout(0.3)
+            self.queued.append(client)
+            try:
+                client.connect(("127.0.0.1", self.port))
+            except socket.timeout:
+                return
+        raise AssertionError("the accept queue never filled")
+
+    def close(self):
+        for client in self.queued:
+            client.close()
+        self.socket.close()
+
+
 class Archive:
     """A temporary folder holding the game folder (the program's folder) the
     way the unpacked archive does. Use as a context manager: on leaving, every
@@ -77,7 +106,7 @@ class Archive:
         return self
 
     def __exit__(self, *exc):
-        for pid in self.host_pids():
+        for pid in self.host_pids() + [r["pid"] for r in self.records("game")]:
             if process_alive(pid):
                 os.kill(pid, signal.SIGKILL)
         for proc in self.own_hosts:
@@ -139,7 +168,7 @@ class Archive:
     def run(self, display=True, french=False, path=None, host_mode="serve", extra_env=None):
         """Starts the program in the game folder; returns its xtest.Program."""
         env = dict(os.environ)
-        for name in ("LC_ALL", "LC_MESSAGES", "WAYLAND_DISPLAY"):
+        for name in ("LC_ALL", "LC_MESSAGES", "LANGUAGE", "WAYLAND_DISPLAY"):
             env.pop(name, None)
         env["LANG"] = "fr_FR.UTF-8" if french else "C.UTF-8"
         if display:

@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include <glib.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "browser_window.h"
 #include "temp_folder.h"
@@ -78,17 +81,31 @@ TEST(ProgramFolder, IsTheFolderOfThisTestProgram) {
               std::filesystem::path(std::string(buffer, size)).parent_path().native());
 }
 
-TEST(HostStart, ProgramsThatCannotRunAreStartFailures) {
+TEST(HostStart, ProgramsThatCannotRunAreStartFailuresWithTheirReason) {
     TempFolder folder;
     std::filesystem::create_directories(folder.path() / "a_folder");
     folder.write("plain_text", "print('hello')\n");
     executable(folder, "no_program", "neither ELF nor #! line\n");
     const std::string script = folder.write("script", "").string();
-    for (const char* name : {"a_folder", "plain_text", "no_program", "missing"}) {
+    const struct {
+        const char* program;
+        std::string working_folder;
+        std::string reason;
+    } cases[] = {
+        {"a_folder", folder.str(), std::string("exec: ") + std::strerror(EACCES)},
+        {"plain_text", folder.str(), std::string("exec: ") + std::strerror(EACCES)},
+        {"no_program", folder.str(), std::string("exec: ") + std::strerror(ENOEXEC)},
+        {"missing", folder.str(), std::string("exec: ") + std::strerror(ENOENT)},
+        {"/usr/bin/python3", folder.str() + "/gone", std::string("working folder: ") + std::strerror(ENOENT)},
+    };
+    for (const auto& c : cases) {
+        const std::string program = c.program[0] == '/' ? c.program : folder.str() + "/" + c.program;
         platform::HostProcess host;
-        EXPECT_FALSE(platform::start_host(folder.str() + "/" + std::string(name), script, folder.str(), host))
-            << name;
-        EXPECT_FALSE(host.started) << name;
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(platform::start_host(program, script, c.working_folder, host)) << c.program;
+        const std::string output = ::testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(host.started) << c.program;
+        EXPECT_EQ(output, "Morvane host start: " + c.reason + "\n") << c.program;
     }
 }
 
@@ -116,6 +133,36 @@ TEST(HostStart, RelativeInterpreterPathIsTakenFromTheLauncherFolder) {
     ASSERT_TRUE(started);
     waitpid(static_cast<pid_t>(host.id), nullptr, 0);
     EXPECT_TRUE(std::filesystem::exists(folder.path() / "work/ran"));
+}
+
+TEST(OwnProgram, IsKnownUnderAnyOfItsNames) {
+    TempFolder folder;
+    std::filesystem::create_symlink("/proc/self/exe", folder.path() / "link");
+    std::filesystem::copy_file("/proc/self/exe", folder.path() / "copy");
+    EXPECT_TRUE(platform::is_running_program(folder.str() + "/link"));
+    EXPECT_FALSE(platform::is_running_program(folder.str() + "/copy"));
+    EXPECT_FALSE(platform::is_running_program(folder.str() + "/missing"));
+}
+
+// In a child process of its own, as it changes how signals are handled.
+TEST(StopRequests, SignalIsHeldAndReachesAnActionSetAfterIt) {
+    EXPECT_EXIT(
+        {
+            platform::hold_stop_requests();
+            raise(SIGHUP);
+            if (!platform::stop_requested()) _exit(2);
+            // Another loop takes the wake-up first, as a message box's would.
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            bool stopped = false;
+            platform::on_stop_request([&stopped] { stopped = true; });
+            for (int turn = 0; turn < 100 && !stopped; ++turn) {
+                g_main_context_iteration(nullptr, FALSE);
+                usleep(10000);
+            }
+            _exit(stopped ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(ErrorMessage, GoesToStandardErrorWithoutDisplay) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
 
 #include "temp_folder.h"
@@ -14,10 +15,13 @@
 namespace {
 
 // A TCP port on 127.0.0.1 that either accepts connections or refuses them
-// (bound, so nobody else takes it, but not listening).
+// (bound, so nobody else takes it, but not listening), or whose accept queue
+// is full, as a stopped host's is, so that a further attempt gets no answer.
 class LocalPort {
 public:
-    explicit LocalPort(bool listening) {
+    enum Kind { refusing, listening, full };
+    explicit LocalPort(bool listening) : LocalPort(listening ? Kind::listening : Kind::refusing) {}
+    explicit LocalPort(Kind kind) {
         fd_ = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -26,14 +30,23 @@ public:
         socklen_t size = sizeof address;
         getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
         port_ = ntohs(address.sin_port);
-        if (listening) listen(fd_, 8);
+        if (kind == Kind::listening) listen(fd_, 8);
+        if (kind == Kind::full) {
+            listen(fd_, 0);  // holds one connection, never accepted
+            queued_ = socket(AF_INET, SOCK_STREAM, 0);
+            connect(queued_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
     }
-    ~LocalPort() { close(fd_); }
+    ~LocalPort() {
+        if (queued_ >= 0) close(queued_);
+        close(fd_);
+    }
     int port() const { return port_; }
     std::string text() const { return std::to_string(port_); }
 
 private:
     int fd_ = -1;
+    int queued_ = -1;
     int port_ = 0;
 };
 
@@ -125,6 +138,35 @@ TEST_F(ProbeTest, RealConnectionTestTellsLiveFromDead) {
     LocalPort dead(false);
     EXPECT_TRUE(platform::local_port_answers(live.port()));
     EXPECT_FALSE(platform::local_port_answers(dead.port()));
+}
+
+TEST_F(ProbeTest, FrozenHostIsNoAnswerWithinTheProbeTime) {
+    // Left to the system, each attempt would wait for minutes.
+    LocalPort frozen(LocalPort::full);
+    LocalPort live(true);
+    here(frozen.text());
+    parent(live.text());
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(probe_launcher_port(game), live.port());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+}
+
+TEST_F(ProbeTest, PortIsForgottenOnlyWhileItsFileStillNamesIt) {
+    LocalPort live(true);
+    parent(live.text() + "\n");
+    std::filesystem::path named_by;
+    ASSERT_EQ(probe_launcher_port(game, &named_by), live.port());
+    EXPECT_EQ(named_by, root.path() / "launcher.port");
+
+    // Rewritten since, by a host of another launch: kept.
+    parent(std::to_string(live.port() + 1));
+    forget_launcher_port(named_by, live.port());
+    EXPECT_TRUE(std::filesystem::exists(named_by));
+
+    parent(live.text() + "\n");
+    forget_launcher_port(named_by, live.port());
+    EXPECT_FALSE(std::filesystem::exists(named_by));
+    forget_launcher_port(named_by, live.port());  // gone already: nothing to do
 }
 
 TEST(PageAddress, IsTheLoopbackUrlOfThePort) {

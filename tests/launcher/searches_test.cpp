@@ -16,6 +16,10 @@ TEST(FirstExistingPath, TakesTheFirstCandidateThatExistsAsWritten) {
 
     EXPECT_EQ(first_existing_path({"", missing, file, subfolder}), file);
     EXPECT_EQ(first_existing_path({"", missing, subfolder, file}), subfolder);
+    // One that is passed over counts as absent.
+    const auto not_the_folder = [](const NativeString& path) { return path.back() == 'b'; };
+    EXPECT_EQ(first_existing_path({subfolder, file}, not_the_folder), file);
+    EXPECT_EQ(first_existing_path({subfolder}, not_the_folder), "");
 }
 
 TEST(FirstExistingPath, GivesEmptyWhenNothingExistsOrStatusFails) {
@@ -53,10 +57,14 @@ TEST(PythonTxt, TrimsOnlyTrailingBlanksAndLineEnds) {
         {std::string("/a\0b\n", 5), std::string("/a\0b", 4)},
         {" \r\n \n", ""},
         {"", ""},
+        // The limit counts the whole file, line ends included.
+        {"/usr/bin/python3" + std::string(python_txt_limit - 16, '\n'), "/usr/bin/python3"},
+        {"/usr/bin/python3" + std::string(python_txt_limit - 15, '\n'), ""},
     };
     for (const auto& c : cases) {
         folder.write("python.txt", c.content);
-        EXPECT_EQ(read_python_txt(script), c.expected) << "content: " << c.content;
+        EXPECT_EQ(read_python_txt(script), c.expected)
+            << "content: " << c.content.substr(0, 40) << " (" << c.content.size() << " bytes)";
     }
 }
 

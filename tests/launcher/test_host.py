@@ -12,11 +12,14 @@ folder and serves a page. The environment steers it:
   ORBEX_TEST_HOST_REPORT  a file to which it appends one JSON line about
                           itself when it starts, and one per page request
   ORBEX_TEST_HOST_PORT_DIR where to write launcher.port (default: cwd)
+  ORBEX_TEST_HOST_GAME    when set, it first starts a child of its own, as
+                          the host starts the game, and reports it
 """
 import http.server
 import json
 import os
 import socket
+import subprocess
 import sys
 import time
 
@@ -69,6 +72,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 def main():
     report(describe_self())
+    if os.environ.get("ORBEX_TEST_HOST_GAME"):
+        game = subprocess.Popen([sys.executable, "-c", "import time; time.sleep(60)"],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        report({"event": "game", "pid": game.pid})
     mode = os.environ.get("ORBEX_TEST_HOST_MODE", "serve")
     if mode == "exit":
         return

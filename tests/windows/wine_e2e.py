@@ -18,6 +18,9 @@ import winetest
 import xtest
 from winetest import check, windows_path
 
+sys.path.insert(0, os.path.join(winetest.HERE, "..", "launcher"))
+from morvane_e2e import FrozenPort  # noqa: E402
+
 MESSAGES = {
     "no_script": (
         "Morvane.exe is alone in this folder. Unzip the whole archive and keep Morvane.exe "
@@ -120,11 +123,22 @@ def expect_box(session, program, text):
 
 
 def case_no_script():
-    """Alone in its folder: the English message, exit code 1."""
+    """Alone in its folder, beside a launcher.port that names a frozen host
+    (its accept queue full): the English message within seconds, exit code 1."""
     with winetest.Session() as session:
         game = Game(session)
-        with game.run() as program:
-            expect_box(session, program, message("no_script"))
+        frozen = FrozenPort()
+        try:
+            game.add("launcher.port", f"{frozen.port}\n")
+            started = time.monotonic()
+            with game.run() as program:
+                session.box_lines(timeout=60)
+                waited = time.monotonic() - started
+                # Left to the system, the one connection attempt takes minutes.
+                check(waited < 45, f"the message came after {waited:.1f} s")
+                expect_box(session, program, message("no_script"))
+        finally:
+            frozen.close()
 
 
 def case_no_script_french():
@@ -284,6 +298,8 @@ def case_window():
             check(watch.result() == 0, "the host should be ended with exit code 0")
             check(game.browser_calls()[-2:] == ["run returned", "destroy"],
                   f"browser calls {game.browser_calls()}")
+            check(not os.path.exists(game.path("launcher.port")),
+                  "launcher.port should be removed with the host")
 
 
 def expect_python(session, game, expected, what):
@@ -336,6 +352,13 @@ def case_python_search():
         game.add_python("python.exe")
         expect_python(session, game, game.exe_folder + "\\python.exe",
                       "python.exe on the search path before python3.exe")
+
+        # Morvane.exe itself, which would start launchers without end, and a
+        # real interpreter named in a file longer than any path: neither counts.
+        for named, what in ((game.exe_folder + "\\Morvane.exe\r\n", "python.txt naming Morvane.exe"),
+                            (windows_path(elsewhere) + "\r\n" * 32768, "python.txt over 64 KiB")):
+            game.add("morvane/python.txt", named)
+            expect_python(session, game, game.exe_folder + "\\python.exe", what)
 
         try:
             os.makedirs(os.path.join(msys, "usr", "bin"))

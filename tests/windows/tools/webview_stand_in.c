@@ -75,6 +75,14 @@ EXPORT int webview_run(void* view) {
     return 0;
 }
 
+/* Called on the window's own thread, as the real library allows. */
+EXPORT int webview_terminate(void* view) {
+    (void)view;
+    record("terminate");
+    PostQuitMessage(0);
+    return 0;
+}
+
 EXPORT int webview_set_title(void* view, const char* title) {
     record("title=%s", title);
     wchar_t wide[512];
