@@ -3,32 +3,21 @@
 // input into a file there.
 #pragma once
 
+#include "temp_folder.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <string>
-#include <system_error>
 
 namespace fuzz {
 
 inline const std::filesystem::path& scratch_folder()
 {
-    static const std::filesystem::path folder = [] {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/orbex-fuzz-XXXXXX";
-        if (!mkdtemp(pattern.data())) {
-            std::perror("fuzz: no scratch folder");
-            std::abort();
-        }
-        std::atexit([] {
-            std::error_code error;
-            std::filesystem::remove_all(scratch_folder(), error);
-        });
-        return std::filesystem::path(pattern);
-    }();
-    return folder;
+    // Removed with the other statics when the run exits.
+    static const TempFolder folder("orbex-fuzz");
+    return folder.path();
 }
 
 // Replaces the file's content with the input's bytes.
