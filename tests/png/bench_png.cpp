@@ -6,6 +6,7 @@
 // bytes plus the picture's bytes plus the decoder's own frame.
 #include "png/png.h"
 #include "png_writer.h"
+#include "temp_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -88,7 +89,8 @@ std::vector<uint8_t> noise()
 
 void load(benchmark::State& state, std::vector<uint8_t> (*make)())
 {
-    const std::string folder = TestPng::MakeTempFolder();
+    const TempFolder temp("orbex-png");
+    const std::string folder = temp.str();
     const std::string path = folder + "/picture.png";
     size_t file_bytes = 0;
     {
@@ -96,7 +98,6 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)())
         file_bytes = png.size();
         if (png.empty() || !TestPng::WriteFile(path, png)) {
             state.SkipWithError("could not write the test picture");
-            TestPng::RemoveTree(folder);
             return;
         }
     }
@@ -121,7 +122,6 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)())
         state.counters["peak_MiB"] = double(status_kb("VmHWM") - baseline_kb) / 1024.0;
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file_bytes));
-    TestPng::RemoveTree(folder);
 }
 
 }  // namespace

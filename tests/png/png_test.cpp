@@ -1,5 +1,6 @@
 #include "png/png.h"
 #include "png_writer.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,6 @@ using OrbexPng::Image;
 
 class PngFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder_ = TestPng::MakeTempFolder();
-        ASSERT_FALSE(folder_.empty());
-    }
-    void TearDown() override { TestPng::RemoveTree(folder_); }
-
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
     {
         const std::string path = folder_ + "/" + name;
@@ -47,7 +41,8 @@ protected:
         return path;
     }
 
-    std::string folder_;
+    TempFolder temp_{"orbex-png"};
+    std::string folder_ = temp_.str();
 };
 
 // Runs a loader call and returns the lines it wrote to standard error.
