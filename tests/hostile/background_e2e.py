@@ -12,9 +12,9 @@ import unittest
 import zlib
 
 import xtest
-from hostile import (FALLBACK, HOSTILE, Setup, Snapshot, alive, capture, check_unchanged, close_and_wait, ended,
-                     own_lines, peak_kb, png_file, ppm_pixel, raw_stdout, solid_png, temp_folder, wait_line,
-                     write_bytes, zlib_bomb)
+from hostile import FALLBACK, HOSTILE, Setup, close_and_wait, png_file, solid_png, zlib_bomb
+from xtest import (Snapshot, alive, capture, check_unchanged, ended, own_lines, peak_kb, ppm_pixel, raw_stdout,
+                   temp_folder, wait_line, write_bytes)
 
 NOTICE_TIMEOUT = 15  # seconds from start to the background notice, several runs at once
 BOMB_PEAK_KB = 300 * 1024

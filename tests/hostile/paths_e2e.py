@@ -11,8 +11,8 @@ import time
 import unittest
 
 import xtest
-from hostile import (HOSTILE, TYPABLE, KeysFor, Setup, Snapshot, alive, check_unchanged, ended, raw_stdout,
-                     temp_folder, type_slowly)
+from hostile import HOSTILE, TYPABLE, Setup
+from xtest import KeysFor, Snapshot, alive, check_unchanged, ended, raw_stdout, temp_folder, type_slowly
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "picker"))
 from pickertest import (BUTTON, DISABLED_BUTTON, FAKE_BIN, NOTICE, FakeZenity, Layout, Shots,  # noqa: E402

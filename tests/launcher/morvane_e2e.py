@@ -13,6 +13,7 @@ import tempfile
 import time
 
 import xtest
+from xtest import check
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MORVANE = os.environ.get("ORBEX_MORVANE_BIN", "Morvane")
@@ -54,11 +55,6 @@ def process_alive(pid):
     except (FileNotFoundError, ProcessLookupError):
         return False
     return state != "Z"
-
-
-def check(condition, what):
-    if not condition:
-        raise AssertionError(what)
 
 
 class Archive:

@@ -6,7 +6,6 @@ font, same size, same left edge), which it is handed through the status file.
 """
 import os
 import shutil
-import subprocess
 import tempfile
 import time
 import unittest
@@ -28,19 +27,7 @@ class Shot:
     """One capture of the window as RGB rows, with its background colour."""
 
     def __init__(self, wid):
-        ppm = subprocess.run(["import", "-window", str(wid), "-depth", "8", "ppm:-"],
-                             check=True, capture_output=True).stdout
-        fields, pos = [], 0
-        while len(fields) < 4:  # P6, width, height, maxval
-            while ppm[pos:pos + 1].isspace():
-                pos += 1
-            end = pos
-            while not ppm[end:end + 1].isspace():
-                end += 1
-            fields.append(ppm[pos:end])
-            pos = end
-        self.w, self.h = int(fields[1]), int(fields[2])
-        data = ppm[pos + 1:]
+        self.w, self.h, data = xtest.read_ppm(xtest.capture(wid))
         self.rows = [data[y * self.w * 3:(y + 1) * self.w * 3] for y in range(self.h)]
         self.bg = self.pixel(self.w - 20, self.h - 20)
         self._bands = None
