@@ -13,7 +13,7 @@ from hostile import HOSTILE
 from xtest import Snapshot, check_unchanged, ended, raw_stderr, write_bytes
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "launcher"))
-from morvane_e2e import SYSTEM_PYTHON, Archive, process_alive, stderr_message  # noqa: E402
+from morvanetest import SYSTEM_PYTHON, Archive, process_alive, stderr_message  # noqa: E402
 from morvane_messages import message  # noqa: E402
 
 import xtest  # noqa: E402
