@@ -178,6 +178,27 @@ def pixel(png, x, y):
     return pixels(png, [(x, y)])[0]
 
 
+def window_icon_argb(wid):
+    """The images of a window's _NET_WM_ICON as {size: [argb, ...]}."""
+    out = run(["xprop", "-id", str(wid), "-notype", "-f", "_NET_WM_ICON", "32c", "_NET_WM_ICON"])
+    check("=" in out, f"window {wid} has no icon")
+    values = [int(v) & 0xFFFFFFFF for v in out.split("=", 1)[1].split(",")]
+    images = {}
+    while len(values) >= 2:
+        width, height = values[0], values[1]
+        images.setdefault(width, values[2:2 + width * height])
+        values = values[2 + width * height:]
+    return images
+
+
+def png_argb(path):
+    """The pixels of a picture file as ARGB values, row by row."""
+    raw = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], check=True,
+                         capture_output=True).stdout
+    return [(raw[i + 3] << 24) | (raw[i] << 16) | (raw[i + 1] << 8) | raw[i + 2]
+            for i in range(0, len(raw), 4)]
+
+
 def colour_close(actual, expected, tolerance=3):
     return all(abs(a - e) <= tolerance for a, e in zip(actual, expected))
 

@@ -141,36 +141,15 @@ def expect_message_on_stderr(program, text, timeout=15):
     check(shown == text, f"message {shown!r}, expected {text!r}")
 
 
-def window_icon_argb(wid):
-    """The images of a window's _NET_WM_ICON as {size: [argb, ...]}."""
-    out = xtest.run(["xprop", "-id", str(wid), "-notype", "-f", "_NET_WM_ICON", "32c",
-                     "_NET_WM_ICON"])
-    check("=" in out, f"window {wid} has no icon")
-    values = [int(v) & 0xFFFFFFFF for v in out.split("=", 1)[1].split(",")]
-    images = {}
-    while len(values) >= 2:
-        width, height = values[0], values[1]
-        images.setdefault(width, values[2:2 + width * height])
-        values = values[2 + width * height:]
-    return images
-
-
-def png_argb(path):
-    raw = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], check=True,
-                         capture_output=True).stdout
-    return [(raw[i + 3] << 24) | (raw[i] << 16) | (raw[i + 1] << 8) | raw[i + 2]
-            for i in range(0, len(raw), 4)]
-
-
 def _channels(argb):
     return [(argb >> shift) & 0xFF for shift in (24, 16, 8, 0)]
 
 
 def check_program_icon(wid):
     """The window carries the program's own 16-pixel icon image."""
-    images = window_icon_argb(wid)
+    images = xtest.window_icon_argb(wid)
     check(16 in images, f"no 16-pixel icon image, only {sorted(images)}")
-    for shown, drawn in zip(images[16], png_argb(ICON_16)):
+    for shown, drawn in zip(images[16], xtest.png_argb(ICON_16)):
         a, *rgb = _channels(drawn)
         # GTK may hand the window manager premultiplied colours.
         premultiplied = [a] + [round(c * a / 255) for c in rgb]

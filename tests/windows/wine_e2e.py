@@ -10,7 +10,6 @@ the stand-in library tools/webview_stand_in.c in its place.
 import os
 import shutil
 import socket
-import subprocess
 import sys
 import time
 
@@ -195,33 +194,12 @@ def case_time_out():
             check(watch.result() == 1, "the host should be ended with exit code 1")
 
 
-def icon_images(wid):
-    """{size: [argb...]} of a window's _NET_WM_ICON."""
-    out = xtest.run(["xprop", "-id", str(wid), "-notype", "-f", "_NET_WM_ICON", "32c",
-                     "_NET_WM_ICON"])
-    check("=" in out, "the window has no icon")
-    values = [int(v) & 0xFFFFFFFF for v in out.split("=", 1)[1].split(",")]
-    images = {}
-    while len(values) >= 2:
-        size = values[0]
-        images[size] = values[2:2 + values[0] * values[1]]
-        values = values[2 + values[0] * values[1]:]
-    return images
-
-
-def png_argb(path):
-    raw = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], check=True,
-                         capture_output=True).stdout
-    return [(raw[i + 3] << 24) | (raw[i] << 16) | (raw[i + 1] << 8) | raw[i + 2]
-            for i in range(0, len(raw), 4)]
-
-
 def check_icon(wid):
     """The window shows the program's own art at the two system sizes."""
-    images = icon_images(wid)
+    images = xtest.window_icon_argb(wid)
     for size in (16, 32):
         check(size in images, f"no {size}-pixel icon image, only {sorted(images)}")
-        drawn = png_argb(os.path.join(winetest.ICONS, f"morvane-{size}.png"))
+        drawn = xtest.png_argb(os.path.join(winetest.ICONS, f"morvane-{size}.png"))
         for shown, expected in zip(images[size], drawn):
             # Fully transparent pixels may carry any colour.
             if expected >> 24 == 0 and shown >> 24 == 0:
