@@ -3,6 +3,7 @@
 // colour profiles that do the same. Each must be refused quickly and without
 // claiming the memory it asks for, while honest files of the same shapes
 // still decode.
+#include "peak_memory.h"
 #include "png/png.h"
 
 #include <gtest/gtest.h>
@@ -113,23 +114,6 @@ Bytes named_stream(const char* name, const Bytes& stream)
     return body;
 }
 
-long status_kb(const char* field)
-{
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (!file) {
-        return -1;
-    }
-    char line[256];
-    long value = -1;
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::strncmp(line, field, std::strlen(field)) == 0 && line[std::strlen(field)] == ':') {
-            value = std::strtol(line + std::strlen(field) + 1, nullptr, 10);
-        }
-    }
-    std::fclose(file);
-    return value;
-}
-
 struct Outcome {
     bool decoded;
     std::string lines;    // the loader's own lines, FFmpeg's left out
@@ -140,11 +124,7 @@ struct Outcome {
 Outcome decode(const Bytes& png, OrbexPng::Image& image)
 {
     // Starts the high-water mark afresh, where the kernel allows it.
-    FILE* reset = std::fopen("/proc/self/clear_refs", "w");
-    const bool peak_known = reset && std::fputs("5", reset) >= 0;
-    if (reset) {
-        std::fclose(reset);
-    }
+    const bool peak_known = reset_peak();
     const long before = status_kb("VmRSS");
     ::testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();

@@ -5,6 +5,7 @@
 // less the resident size at that moment. The loader's bound is the file's
 // bytes plus the picture's bytes plus the decoder's own frame.
 #include "png/png.h"
+#include "peak_memory.h"
 #include "png_writer.h"
 #include "temp_folder.h"
 
@@ -18,38 +19,6 @@
 namespace {
 
 constexpr int kSide = 4096;
-
-// A value in kB from /proc/self/status, or -1.
-long status_kb(const char* field)
-{
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (!file) {
-        return -1;
-    }
-    char line[256];
-    long value = -1;
-    const size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-            value = std::strtol(line + length + 1, nullptr, 10);
-            break;
-        }
-    }
-    std::fclose(file);
-    return value;
-}
-
-// Starts VmHWM afresh from the current resident size; false where the kernel
-// does not allow it.
-bool reset_peak()
-{
-    FILE* file = std::fopen("/proc/self/clear_refs", "w");
-    if (!file) {
-        return false;
-    }
-    const bool ok = std::fputs("5", file) >= 0;
-    return std::fclose(file) == 0 && ok;
-}
 
 // Smooth colour ramps with a little noise, like painted artwork: a file far
 // below the input cap.
