@@ -3,6 +3,7 @@
 // colour profiles that do the same. Each must be refused quickly and without
 // claiming the memory it asks for, while honest files of the same shapes
 // still decode.
+#include "ffmpeg_lines.h"
 #include "peak_memory.h"
 #include "png/png.h"
 
@@ -130,17 +131,7 @@ Outcome decode(const Bytes& png, OrbexPng::Image& image)
     const auto start = std::chrono::steady_clock::now();
     const bool decoded = OrbexPng::DecodeRgba(png.data(), png.size(), image);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const std::string all = ::testing::internal::GetCapturedStderr();
-    std::string lines;
-    size_t at = 0;
-    while (at < all.size()) {
-        size_t end = all.find('\n', at);
-        end = end == std::string::npos ? all.size() : end + 1;
-        if (all[at] != '[') {
-            lines += all.substr(at, end - at);
-        }
-        at = end;
-    }
+    const std::string lines = without_ffmpeg_lines(::testing::internal::GetCapturedStderr());
     const long growth = peak_known && before >= 0 ? (status_kb("VmHWM") - before) / 1024 : -1;
     return {decoded, lines, seconds, growth};
 }
