@@ -1,15 +1,21 @@
 // Files for the fuzz targets whose readers take a path: a folder of the
-// fuzzer's own, made once and removed when the run ends, and a way to lay one
-// input into a file there.
+// fuzzer's own, made once and removed when the run ends, a way to lay one
+// input into a file there, and a file in memory for readers that take any
+// path.
 #pragma once
 
 #include "temp_folder.h"
+
+#include <sys/mman.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 
 namespace fuzz {
 
@@ -29,5 +35,28 @@ inline void write_file(const std::filesystem::path& file, const uint8_t* data, s
         std::abort();
     }
 }
+
+// The input as a file in memory, opened by its path.
+struct MemoryFile {
+    explicit MemoryFile(const char* name) : fd(memfd_create(name, MFD_CLOEXEC))
+    {
+        if (fd < 0) {
+            std::perror("fuzz: memory file");
+            std::abort();
+        }
+    }
+
+    int fd;
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+
+    // Replaces the file's content with the input's bytes.
+    void fill(const uint8_t* data, size_t size) const
+    {
+        if (ftruncate(fd, 0) != 0 || (size && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))) {
+            std::perror("fuzz: memory file");
+            std::abort();
+        }
+    }
+};
 
 }  // namespace fuzz
