@@ -68,9 +68,7 @@ class Background(unittest.TestCase):
         # A private copy of the program: its folder decides where the
         # "overlay.png" searches look, so nothing else can be found.
         self.dir = tempfile.mkdtemp(prefix="orbex-background-")
-        self.bin = os.path.join(self.dir, "bin", "orbex-setup")
-        os.makedirs(os.path.dirname(self.bin))
-        shutil.copy2(xtest.SETUP_BIN, self.bin)
+        self.bin = xtest.copy_setup(self.dir)
 
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)

@@ -8,6 +8,7 @@ manager on it: windows are focused with `xdotool windowfocus` and asked to close
 with a WM_DELETE_WINDOW client message (tools/x_close_request.c).
 """
 import os
+import shutil
 import signal
 import stat
 import subprocess
@@ -16,6 +17,7 @@ import time
 
 X_CLOSE_REQUEST = os.environ.get("ORBEX_X_CLOSE_REQUEST", "x-close-request")
 SETUP_BIN = os.environ.get("ORBEX_SETUP_BIN", "orbex-setup")
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 
 
 def check(condition, what):
@@ -258,6 +260,19 @@ class Program:
     def __exit__(self, *exc):
         self.close()
         return False
+
+
+def copy_setup(folder, font=False):
+    """orbex-setup copied to folder/bin, so that what it looks for beside its
+    own file (the background picture, the font) is only what the test lays
+    there; with font, DejaVu Sans as its font. Returns the copy's path."""
+    bin_dir = os.path.join(folder, "bin")
+    os.makedirs(os.path.join(bin_dir, "assets", "fonts") if font else bin_dir)
+    exe = os.path.join(bin_dir, "orbex-setup")
+    shutil.copy2(SETUP_BIN, exe)
+    if font and os.path.exists(FONT):
+        shutil.copy2(FONT, os.path.join(bin_dir, "assets", "fonts", "DejaVuSans.ttf"))
+    return exe
 
 
 def setup_program(*args, **kw):

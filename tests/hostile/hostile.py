@@ -8,8 +8,6 @@ import zlib
 import xtest
 from xtest import check, ended, raw_stdout, temp_folder
 
-FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
-
 # Bytes that a name may hold and that break careless code: printf
 # conversions, both quotes, blanks, UTF-8 letters and bytes that are no
 # UTF-8 at all.
@@ -28,12 +26,7 @@ class Setup:
 
     def __init__(self):
         self.root = temp_folder("orbex-hostile-")
-        bin_dir = os.path.join(self.root, b"bin")
-        os.makedirs(os.path.join(bin_dir, b"assets", b"fonts"))
-        self.exe = os.path.join(bin_dir, b"orbex-setup")
-        shutil.copy2(xtest.SETUP_BIN, self.exe)
-        if os.path.exists(FONT):
-            shutil.copy2(FONT, os.path.join(bin_dir, b"assets", b"fonts", b"DejaVuSans.ttf"))
+        self.exe = os.fsencode(xtest.copy_setup(os.fsdecode(self.root), font=True))
         self.runtime = os.path.join(self.root, b"runtime")
         os.makedirs(self.runtime, mode=0o700)
         self.programs = []

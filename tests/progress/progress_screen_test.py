@@ -12,7 +12,6 @@ import unittest
 
 import xtest
 
-FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 FILL = (46, 199, 107)  # ImGuiCol_PlotHistogram (0.18, 0.78, 0.42)
 
 # The screen's rows from the top, when the message fits one line.
@@ -118,11 +117,7 @@ class Run:
 
     def __init__(self, mode):
         self.dir = tempfile.mkdtemp(prefix="orbex-progress-e2e-")
-        exe = os.path.join(self.dir, "bin", "orbex-setup")
-        os.makedirs(os.path.join(self.dir, "bin", "assets", "fonts"))
-        shutil.copy2(xtest.SETUP_BIN, exe)
-        if os.path.exists(FONT):
-            shutil.copy2(FONT, os.path.join(self.dir, "bin", "assets", "fonts", "DejaVuSans.ttf"))
+        exe = xtest.copy_setup(self.dir, font=True)
         runtime = os.path.join(self.dir, "runtime")
         os.makedirs(runtime, mode=0o700)
         self.status = os.path.join(self.dir, "status.txt")

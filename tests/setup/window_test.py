@@ -29,9 +29,7 @@ class PrivateCopy:
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="orbex-setup-copy-")
-        self.bin = os.path.join(self.dir, "bin", "orbex-setup")
-        os.makedirs(os.path.dirname(self.bin))
-        shutil.copy2(xtest.SETUP_BIN, self.bin)
+        self.bin = xtest.copy_setup(self.dir)
 
     def place(self, relative, source=None, folder=False):
         path = os.path.join(self.dir, "bin", relative)
