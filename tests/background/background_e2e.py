@@ -9,19 +9,11 @@ import unittest
 import zlib
 
 import xtest
+from xtest import veiled
 
 PLUM = (33, 15, 31)
 FALLBACK = "Vantorra setup: PNG background not found; using plum fallback."
 RED, GREEN, BLUE = (220, 30, 40), (30, 200, 60), (40, 60, 230)
-
-
-def blend(dst, src, alpha):
-    return tuple(s * alpha / 255 + d * (1 - alpha / 255) for d, s in zip(dst, src))
-
-
-def veiled(colour):
-    """A colour as it shows under the two translucent veils."""
-    return blend(blend(colour, (27, 9, 27), 135), (24, 7, 24), 125)
 
 
 def screenshot(wid):

@@ -201,6 +201,16 @@ def png_argb(path):
             for i in range(0, len(raw), 4)]
 
 
+def blend(dst, src, alpha):
+    """src drawn over dst with alpha from 0 to 255."""
+    return tuple(s * alpha / 255 + d * (1 - alpha / 255) for d, s in zip(dst, src))
+
+
+def veiled(colour):
+    """A colour as it shows under orbex-setup's two translucent veils."""
+    return blend(blend(colour, (27, 9, 27), 135), (24, 7, 24), 125)
+
+
 def colour_close(actual, expected, tolerance=3):
     return all(abs(a - e) <= tolerance for a, e in zip(actual, expected))
 

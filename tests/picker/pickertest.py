@@ -28,7 +28,7 @@ def blend(dst, src, alpha):
 
 # The clear colour seen through the two translucent veils, and a disabled
 # button drawn over it.
-VEILED_PLUM = blend(blend(PLUM, (27, 9, 27), 135 / 255), (24, 7, 24), 125 / 255)
+VEILED_PLUM = xtest.veiled(PLUM)
 DISABLED_BUTTON = blend(VEILED_PLUM, BUTTON, DISABLED_ALPHA)
 
 
