@@ -2,7 +2,6 @@
 import os
 import shutil
 import struct
-import subprocess
 import tempfile
 import time
 import unittest
@@ -14,19 +13,6 @@ from xtest import veiled
 PLUM = (33, 15, 31)
 FALLBACK = "Vantorra setup: PNG background not found; using plum fallback."
 RED, GREEN, BLUE = (220, 30, 40), (30, 200, 60), (40, 60, 230)
-
-
-def screenshot(wid):
-    """Like xtest.screenshot, with a time limit: `import` asked for a window
-    that no longer exists waits for a mouse click instead of failing."""
-    fd, path = tempfile.mkstemp(suffix=".png", prefix="orbex-shot-")
-    os.close(fd)
-    try:
-        subprocess.run(["import", "-window", str(wid), path], check=True, capture_output=True, timeout=20)
-    except BaseException:
-        os.unlink(path)
-        raise
-    return path
 
 
 def write_png(path, width, height, pixel):
@@ -86,7 +72,7 @@ class Background(unittest.TestCase):
         seen = {}
 
         def matches():
-            shot = screenshot(wid)
+            shot = xtest.screenshot(wid)
             try:
                 seen.update(zip(expected, xtest.pixels(shot, list(expected))))
             finally:

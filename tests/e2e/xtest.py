@@ -128,13 +128,19 @@ def key(wid, *keys):
 
 def screenshot(wid=None, path=None):
     """Captures a window (or the whole screen) to a PNG file; returns its path."""
-    if path is None:
+    made = path is None
+    if made:
         fd, path = tempfile.mkstemp(suffix=".png", prefix="orbex-shot-")
         os.close(fd)
     target = str(wid) if wid is not None else "root"
     # import waits for a mouse click when the window is gone; never let it.
-    subprocess.run(["import", "-window", target, path], check=True,
-                   capture_output=True, timeout=15)
+    try:
+        subprocess.run(["import", "-window", target, path], check=True,
+                       capture_output=True, timeout=20)
+    except BaseException:
+        if made:
+            os.unlink(path)
+        raise
     return path
 
 
