@@ -115,15 +115,15 @@ class FakeZenity:
             return f.read().decode().split("\0")[:-1]
 
     def answer(self, names=(), status=0, raw=None):
-        """Ends the running chooser: prints the names one a line, as zenity
-        does, and exits with status (1 is zenity's cancel)."""
-        data = raw if raw is not None else "".join(n + "\n" for n in names)
+        """Ends the running chooser: prints the names (text or bytes) one a
+        line, as zenity does, and exits with status (1 is zenity's cancel)."""
+        data = raw if raw is not None else "".join(n + "\n" for n in map(os.fsdecode, names))
         if status:
             with open(os.path.join(self.dir, "status"), "w") as f:
                 f.write(str(status))
         tmp = os.path.join(self.dir, "answer.tmp")
-        with open(tmp, "w") as f:
-            f.write(data)
+        with open(tmp, "wb") as f:
+            f.write(os.fsencode(data))
         os.rename(tmp, os.path.join(self.dir, "answer"))
         xtest.wait_for(lambda: not os.path.exists(os.path.join(self.dir, "answer")),
                        what="the chooser to take its answer")
