@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace fuzz {
 
@@ -24,6 +25,19 @@ inline const std::filesystem::path& scratch_folder()
     // Removed with the other statics when the run exits.
     static const TempFolder folder("orbex-fuzz");
     return folder.path();
+}
+
+// A folder of that name in the scratch folder, made when missing.
+inline std::filesystem::path scratch_subfolder(const char* name)
+{
+    const std::filesystem::path folder = scratch_folder() / name;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        std::fprintf(stderr, "fuzz: cannot make %s: %s\n", folder.c_str(), error.message().c_str());
+        std::abort();
+    }
+    return folder;
 }
 
 // Replaces the file's content with the input's bytes.
