@@ -360,6 +360,7 @@ def write_bytes(path, data):
 def replace_file(path, data):
     """Writes a whole new file in place of `path` in one step, so that a
     reader sees either the old or the new file, never half of it."""
+    path = os.fsencode(path)
     temp = path + b".new"
     write_bytes(temp, data)
     os.replace(temp, path)

@@ -121,10 +121,7 @@ class FakeZenity:
         if status:
             with open(os.path.join(self.dir, "status"), "w") as f:
                 f.write(str(status))
-        tmp = os.path.join(self.dir, "answer.tmp")
-        with open(tmp, "wb") as f:
-            f.write(os.fsencode(data))
-        os.rename(tmp, os.path.join(self.dir, "answer"))
+        xtest.replace_file(os.path.join(self.dir, "answer"), os.fsencode(data))
         xtest.wait_for(lambda: not os.path.exists(os.path.join(self.dir, "answer")),
                        what="the chooser to take its answer")
 

@@ -129,12 +129,8 @@ class Run:
         self._ref_turn = 0
 
     def write(self, text):
-        # Written whole into a new file that replaces the old one, so the tool
-        # never catches it half written and every frame shows one line.
-        tmp = self.status + ".new"
-        with open(tmp, "wb") as f:
-            f.write(text.encode("utf-8"))
-        os.replace(tmp, self.status)
+        # Every frame shows one whole line.
+        xtest.replace_file(self.status, text.encode("utf-8"))
 
     def shot_when(self, predicate, what, timeout=10.0):
         last = [None]
