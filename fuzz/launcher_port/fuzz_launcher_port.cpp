@@ -51,11 +51,7 @@ void fail(const char* what, int value)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     // The program's folder, and its parent holding no launcher.port.
-    static const std::filesystem::path game = [] {
-        std::filesystem::path folder = fuzz::scratch_folder() / "game";
-        std::filesystem::create_directories(folder);
-        return folder;
-    }();
+    static const std::filesystem::path game = fuzz::scratch_subfolder("game");
     const std::filesystem::path file = game / "launcher.port";
     fuzz::write_file(file, data, size);
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "../scratch.h"
 #include "png/png.h"
 
 extern "C" {
@@ -26,20 +27,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 }
 
 namespace {
-
-// The input as a file, in memory, which LoadRgba opens by its path.
-struct MemoryFile {
-    int fd = memfd_create("png", MFD_CLOEXEC);
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
-
-    void fill(const uint8_t* data, size_t size) const
-    {
-        if (ftruncate(fd, 0) != 0 || (size && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))) {
-            std::perror("fuzz: memory file");
-            std::abort();
-        }
-    }
-};
 
 // Something left from an earlier call, which the loader must drop.
 OrbexPng::Image used_image()
@@ -76,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const bool decoded_ok = OrbexPng::DecodeRgba(size ? data : nullptr, size, decoded);
     check_state(decoded_ok, decoded, "DecodeRgba");
 
-    static const MemoryFile file;
+    static const fuzz::MemoryFile file("png");
     file.fill(data, size);
     OrbexPng::Image loaded = used_image();
     const bool loaded_ok = OrbexPng::LoadRgba(file.path.c_str(), loaded);

@@ -31,11 +31,7 @@ void fail(const char* what)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const std::filesystem::path folder = [] {
-        std::filesystem::path morvane = fuzz::scratch_folder() / "morvane";
-        std::filesystem::create_directories(morvane);
-        return morvane;
-    }();
+    static const std::filesystem::path folder = fuzz::scratch_subfolder("morvane");
     static const NativeString script = (folder / "launcher_host.py").native();
     fuzz::write_file(folder / "python.txt", data, size);
 

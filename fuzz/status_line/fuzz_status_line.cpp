@@ -11,23 +11,10 @@
 #include <exception>
 #include <string>
 
+#include "../scratch.h"
 #include "progress.h"
 
 namespace {
-
-// The input goes into a memory file, which the reader opens by its path.
-struct MemoryFile {
-    int fd = memfd_create("status", MFD_CLOEXEC);
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
-
-    void fill(const uint8_t* data, size_t size) const
-    {
-        if (ftruncate(fd, 0) != 0 || (size && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))) {
-            std::perror("fuzz: memory file");
-            std::abort();
-        }
-    }
-};
 
 const Progress previous_value{"error", 7, 9, "the previous value"};
 
@@ -105,7 +92,7 @@ void fail(const char* what)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const MemoryFile file;
+    static const fuzz::MemoryFile file("status");
     file.fill(data, size);
 
     const Progress read = read_progress(file.path.c_str(), previous_value);

@@ -2,39 +2,16 @@
 import os
 import shutil
 import struct
-import subprocess
 import tempfile
-import time
 import unittest
 import zlib
 
 import xtest
+from xtest import veiled
 
 PLUM = (33, 15, 31)
 FALLBACK = "Vantorra setup: PNG background not found; using plum fallback."
 RED, GREEN, BLUE = (220, 30, 40), (30, 200, 60), (40, 60, 230)
-
-
-def blend(dst, src, alpha):
-    return tuple(s * alpha / 255 + d * (1 - alpha / 255) for d, s in zip(dst, src))
-
-
-def veiled(colour):
-    """A colour as it shows under the two translucent veils."""
-    return blend(blend(colour, (27, 9, 27), 135), (24, 7, 24), 125)
-
-
-def screenshot(wid):
-    """Like xtest.screenshot, with a time limit: `import` asked for a window
-    that no longer exists waits for a mouse click instead of failing."""
-    fd, path = tempfile.mkstemp(suffix=".png", prefix="orbex-shot-")
-    os.close(fd)
-    try:
-        subprocess.run(["import", "-window", str(wid), path], check=True, capture_output=True, timeout=20)
-    except BaseException:
-        os.unlink(path)
-        raise
-    return path
 
 
 def write_png(path, width, height, pixel):
@@ -68,9 +45,7 @@ class Background(unittest.TestCase):
         # A private copy of the program: its folder decides where the
         # "overlay.png" searches look, so nothing else can be found.
         self.dir = tempfile.mkdtemp(prefix="orbex-background-")
-        self.bin = os.path.join(self.dir, "bin", "orbex-setup")
-        os.makedirs(os.path.dirname(self.bin))
-        shutil.copy2(xtest.SETUP_BIN, self.bin)
+        self.bin = xtest.copy_setup(self.dir)
 
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -96,7 +71,7 @@ class Background(unittest.TestCase):
         seen = {}
 
         def matches():
-            shot = screenshot(wid)
+            shot = xtest.screenshot(wid)
             try:
                 seen.update(zip(expected, xtest.pixels(shot, list(expected))))
             finally:

@@ -1,5 +1,6 @@
 #include "background.h"
 #include "png_writer.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -102,8 +103,6 @@ class Background : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        root_ = TestPng::MakeTempFolder();
-        ASSERT_FALSE(root_.empty());
         base_ = fs::path(root_) / "game" / "bin";
         fs::create_directories(base_);
         unsetenv("ORBEX_OVERLAY_BACKGROUND");
@@ -117,7 +116,6 @@ protected:
         }
         DropTarget();
         unsetenv("ORBEX_OVERLAY_BACKGROUND");
-        TestPng::RemoveTree(root_);
     }
 
     // A software renderer drawing into a surface of the given size, no display needed.
@@ -179,7 +177,8 @@ protected:
     // The colour of the loaded texture, drawn over the whole target.
     Rgba8 TextureColour() { return DrawnAt(surface_->w / 2, surface_->h / 2); }
 
-    std::string root_;
+    TempFolder temp_{"orbex-png"};
+    std::string root_ = temp_.str();
     fs::path base_;
     SDL_Surface* surface_ = nullptr;
     SDL_Renderer* renderer_ = nullptr;

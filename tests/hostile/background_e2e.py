@@ -12,21 +12,13 @@ import unittest
 import zlib
 
 import xtest
-from hostile import (FALLBACK, HOSTILE, Setup, Snapshot, alive, capture, check_unchanged, close_and_wait, ended,
-                     own_lines, peak_kb, png_file, ppm_pixel, raw_stdout, solid_png, temp_folder, wait_line,
-                     write_bytes, zlib_bomb)
+from hostile import FALLBACK, HOSTILE, Setup, close_and_wait, png_file, solid_png, zlib_bomb
+from xtest import (Snapshot, alive, capture, check_unchanged, ended, own_lines, peak_kb, ppm_pixel, raw_stdout,
+                   temp_folder, veiled, wait_line, write_bytes)
 
 NOTICE_TIMEOUT = 15  # seconds from start to the background notice, several runs at once
 BOMB_PEAK_KB = 300 * 1024
 PICTURE = (30, 200, 60, 255)
-
-
-def blend(dst, src, alpha):
-    return tuple(s * alpha / 255 + d * (1 - alpha / 255) for d, s in zip(dst, src))
-
-
-def veiled(colour):
-    return blend(blend(colour, (27, 9, 27), 135), (24, 7, 24), 125)
 
 
 def refusal(size, data):

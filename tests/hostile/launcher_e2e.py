@@ -12,11 +12,13 @@ import sys
 import time
 import unittest
 
-from hostile import HOSTILE, Snapshot, check_unchanged, ended, raw_stderr, write_bytes
+from hostile import HOSTILE
+from xtest import Snapshot, check_unchanged, ended, raw_stderr, write_bytes
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "launcher"))
-from morvane_e2e import (SYSTEM_PYTHON, Archive, FrozenPort, message, process_alive,  # noqa: E402
+from morvanetest import (SYSTEM_PYTHON, Archive, FrozenPort, process_alive,  # noqa: E402
                          stderr_message)
+from morvane_messages import message  # noqa: E402
 
 import xtest  # noqa: E402
 

@@ -11,8 +11,8 @@ import time
 import unittest
 
 import xtest
-from hostile import (HOSTILE, TYPABLE, KeysFor, Setup, Snapshot, alive, check_unchanged, ended, raw_stdout,
-                     temp_folder, type_slowly)
+from hostile import HOSTILE, TYPABLE, Setup
+from xtest import KeysFor, Snapshot, alive, check_unchanged, ended, raw_stdout, temp_folder, type_slowly
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "picker"))
 from pickertest import (BUTTON, DISABLED_BUTTON, FAKE_BIN, NOTICE, FakeZenity, Layout, Shots,  # noqa: E402
@@ -22,22 +22,11 @@ TYPED_GOOD = TYPABLE.encode() + b".pkg"
 PICKED_GOOD = [b"pick " + HOSTILE + b".pkg", b"c 'q' \"d\" %n.PKG"]
 
 
-class ByteZenity(FakeZenity):
-    def answer_bytes(self, names):
-        """Ends the running chooser with names (bytes) one a line."""
-        tmp = os.path.join(self.dir, "answer.tmp")
-        with open(tmp, "wb") as f:
-            f.write(b"".join(name + b"\n" for name in names))
-        os.rename(tmp, os.path.join(self.dir, "answer"))
-        xtest.wait_for(lambda: not os.path.exists(os.path.join(self.dir, "answer")),
-                       what="the chooser to take its answer")
-
-
 class HostilePaths(unittest.TestCase):
     def setUp(self):
         self.setup = Setup()
         self.addCleanup(self.setup.cleanup)
-        self.zenity = ByteZenity()
+        self.zenity = FakeZenity()
         self.addCleanup(self.zenity.cleanup)
         self.root = temp_folder("orbex-hostile-pkgs-")
         self.addCleanup(shutil.rmtree, self.root, True)
@@ -114,7 +103,7 @@ class HostilePaths(unittest.TestCase):
             click(wid, (one if baseline is None else refused).select)
             self.zenity.call(calls)
             calls += 1
-            self.zenity.answer_bytes([os.path.join(self.root, name) for name in names])
+            self.zenity.answer([os.path.join(self.root, name) for name in names])
             png = look(refused)
             self.assertTrue(has_colour(png, notice_box(refused), NOTICE), f"no notice for {names}")
             if baseline is None:
@@ -125,7 +114,7 @@ class HostilePaths(unittest.TestCase):
         # A good pick of two hostile names is taken whole.
         click(wid, refused.select)
         self.zenity.call(calls)
-        self.zenity.answer_bytes([os.path.join(self.root, name) for name in PICKED_GOOD])
+        self.zenity.answer([os.path.join(self.root, name) for name in PICKED_GOOD])
         three = Layout(manual=True, chosen=3)
         png = look(three)
         self.assertFalse(has_colour(png, notice_box(refused), NOTICE), "the good pick was refused")

@@ -3,6 +3,8 @@
 // colour profiles that do the same. Each must be refused quickly and without
 // claiming the memory it asks for, while honest files of the same shapes
 // still decode.
+#include "ffmpeg_lines.h"
+#include "peak_memory.h"
 #include "png/png.h"
 
 #include <gtest/gtest.h>
@@ -113,23 +115,6 @@ Bytes named_stream(const char* name, const Bytes& stream)
     return body;
 }
 
-long status_kb(const char* field)
-{
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (!file) {
-        return -1;
-    }
-    char line[256];
-    long value = -1;
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::strncmp(line, field, std::strlen(field)) == 0 && line[std::strlen(field)] == ':') {
-            value = std::strtol(line + std::strlen(field) + 1, nullptr, 10);
-        }
-    }
-    std::fclose(file);
-    return value;
-}
-
 struct Outcome {
     bool decoded;
     std::string lines;    // the loader's own lines, FFmpeg's left out
@@ -140,27 +125,13 @@ struct Outcome {
 Outcome decode(const Bytes& png, OrbexPng::Image& image)
 {
     // Starts the high-water mark afresh, where the kernel allows it.
-    FILE* reset = std::fopen("/proc/self/clear_refs", "w");
-    const bool peak_known = reset && std::fputs("5", reset) >= 0;
-    if (reset) {
-        std::fclose(reset);
-    }
+    const bool peak_known = reset_peak();
     const long before = status_kb("VmRSS");
     ::testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
     const bool decoded = OrbexPng::DecodeRgba(png.data(), png.size(), image);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const std::string all = ::testing::internal::GetCapturedStderr();
-    std::string lines;
-    size_t at = 0;
-    while (at < all.size()) {
-        size_t end = all.find('\n', at);
-        end = end == std::string::npos ? all.size() : end + 1;
-        if (all[at] != '[') {
-            lines += all.substr(at, end - at);
-        }
-        at = end;
-    }
+    const std::string lines = without_ffmpeg_lines(::testing::internal::GetCapturedStderr());
     const long growth = peak_known && before >= 0 ? (status_kb("VmHWM") - before) / 1024 : -1;
     return {decoded, lines, seconds, growth};
 }

@@ -7,8 +7,9 @@ import shutil
 import unittest
 
 import xtest
-from hostile import (FALLBACK, HOSTILE, Setup, Snapshot, alive, capture, check_unchanged, close_and_wait,
-                     own_lines, ppm_pixel, replace_file, settle, temp_folder)
+from hostile import FALLBACK, HOSTILE, Setup, close_and_wait
+from xtest import (Snapshot, alive, capture, check_unchanged, own_lines, ppm_pixel, replace_file, settle,
+                   temp_folder)
 
 FILL = (46, 199, 107)  # the progress bar's fill
 

@@ -7,8 +7,9 @@ import sys
 import time
 
 import xtest
-from morvane_e2e import (AccessibilityBus, Archive, check, check_program_icon,
-                         expect_message_on_stderr, message, process_alive)
+from morvanetest import (AccessibilityBus, Archive, check, check_program_icon,
+                         expect_message_on_stderr, process_alive)
+from morvane_messages import message
 
 PAGE_GREEN = (32, 160, 96)
 

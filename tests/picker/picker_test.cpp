@@ -1,5 +1,6 @@
 // The chooser hand-over and the PKG rules, without a window.
 #include "picker.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,27 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh folder per test, removed afterwards.
-class TempDir {
+// A fresh folder per test, removed afterwards, whose files stand for packages.
+class TempDir : public TempFolder {
 public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "orbex-picker-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
+    TempDir() : TempFolder("orbex-picker") {}
 
-    fs::path file(const std::string& relative) const
-    {
-        const fs::path p = path_ / relative;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p) << "PKG";
-        return p;
-    }
-
-private:
-    fs::path path_;
+    fs::path file(const std::string& relative) const { return write(relative, "PKG"); }
 };
 
 // Sets an environment variable for one test and puts the old value back.

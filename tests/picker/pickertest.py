@@ -28,7 +28,7 @@ def blend(dst, src, alpha):
 
 # The clear colour seen through the two translucent veils, and a disabled
 # button drawn over it.
-VEILED_PLUM = blend(blend(PLUM, (27, 9, 27), 135 / 255), (24, 7, 24), 125 / 255)
+VEILED_PLUM = xtest.veiled(PLUM)
 DISABLED_BUTTON = blend(VEILED_PLUM, BUTTON, DISABLED_ALPHA)
 
 
@@ -118,16 +118,13 @@ class FakeZenity:
             return f.read().decode().split("\0")[:-1]
 
     def answer(self, names=(), status=0, raw=None):
-        """Ends the running chooser: prints the names one a line, as zenity
-        does, and exits with status (1 is zenity's cancel)."""
-        data = raw if raw is not None else "".join(n + "\n" for n in names)
+        """Ends the running chooser: prints the names (text or bytes) one a
+        line, as zenity does, and exits with status (1 is zenity's cancel)."""
+        data = raw if raw is not None else "".join(n + "\n" for n in map(os.fsdecode, names))
         if status:
             with open(os.path.join(self.dir, "status"), "w") as f:
                 f.write(str(status))
-        tmp = os.path.join(self.dir, "answer.tmp")
-        with open(tmp, "w") as f:
-            f.write(data)
-        os.rename(tmp, os.path.join(self.dir, "answer"))
+        xtest.replace_file(os.path.join(self.dir, "answer"), os.fsencode(data))
         xtest.wait_for(lambda: not os.path.exists(os.path.join(self.dir, "answer")),
                        what="the chooser to take its answer")
 

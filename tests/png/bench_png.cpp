@@ -5,7 +5,9 @@
 // less the resident size at that moment. The loader's bound is the file's
 // bytes plus the picture's bytes plus the decoder's own frame.
 #include "png/png.h"
+#include "peak_memory.h"
 #include "png_writer.h"
+#include "temp_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,38 +19,6 @@
 namespace {
 
 constexpr int kSide = 4096;
-
-// A value in kB from /proc/self/status, or -1.
-long status_kb(const char* field)
-{
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (!file) {
-        return -1;
-    }
-    char line[256];
-    long value = -1;
-    const size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-            value = std::strtol(line + length + 1, nullptr, 10);
-            break;
-        }
-    }
-    std::fclose(file);
-    return value;
-}
-
-// Starts VmHWM afresh from the current resident size; false where the kernel
-// does not allow it.
-bool reset_peak()
-{
-    FILE* file = std::fopen("/proc/self/clear_refs", "w");
-    if (!file) {
-        return false;
-    }
-    const bool ok = std::fputs("5", file) >= 0;
-    return std::fclose(file) == 0 && ok;
-}
 
 // Smooth colour ramps with a little noise, like painted artwork: a file far
 // below the input cap.
@@ -88,7 +58,8 @@ std::vector<uint8_t> noise()
 
 void load(benchmark::State& state, std::vector<uint8_t> (*make)())
 {
-    const std::string folder = TestPng::MakeTempFolder();
+    const TempFolder temp("orbex-png");
+    const std::string folder = temp.str();
     const std::string path = folder + "/picture.png";
     size_t file_bytes = 0;
     {
@@ -96,7 +67,6 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)())
         file_bytes = png.size();
         if (png.empty() || !TestPng::WriteFile(path, png)) {
             state.SkipWithError("could not write the test picture");
-            TestPng::RemoveTree(folder);
             return;
         }
     }
@@ -121,7 +91,6 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)())
         state.counters["peak_MiB"] = double(status_kb("VmHWM") - baseline_kb) / 1024.0;
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file_bytes));
-    TestPng::RemoveTree(folder);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
+#include "ffmpeg_lines.h"
 #include "png/png.h"
 #include "png_writer.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -21,13 +23,6 @@ using OrbexPng::Image;
 
 class PngFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        folder_ = TestPng::MakeTempFolder();
-        ASSERT_FALSE(folder_.empty());
-    }
-    void TearDown() override { TestPng::RemoveTree(folder_); }
-
     std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
     {
         const std::string path = folder_ + "/" + name;
@@ -47,7 +42,8 @@ protected:
         return path;
     }
 
-    std::string folder_;
+    TempFolder temp_{"orbex-png"};
+    std::string folder_ = temp_.str();
 };
 
 // Runs a loader call and returns the lines it wrote to standard error.
@@ -58,18 +54,7 @@ std::string StderrOf(Call call)
 {
     ::testing::internal::CaptureStderr();
     call();
-    const std::string all = ::testing::internal::GetCapturedStderr();
-    std::string ours;
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\n', start);
-        end = end == std::string::npos ? all.size() : end + 1;
-        if (all.compare(start, 1, "[") != 0) {
-            ours.append(all, start, end - start);
-        }
-        start = end;
-    }
-    return ours;
+    return without_ffmpeg_lines(::testing::internal::GetCapturedStderr());
 }
 
 void ExpectEmpty(const Image& image)

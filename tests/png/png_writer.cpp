@@ -89,19 +89,4 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
     return std::fclose(file) == 0 && ok;
 }
 
-std::string MakeTempFolder()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "orbex-png-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        return {};
-    }
-    return pattern;
-}
-
-void RemoveTree(const std::string& path)
-{
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-}
-
 }  // namespace TestPng

@@ -26,8 +26,4 @@ std::vector<uint8_t> EncodeSolid(int width, int height, uint8_t r, uint8_t g, ui
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// A fresh empty folder under the system's temporary folder; removed by RemoveTree.
-std::string MakeTempFolder();
-void RemoveTree(const std::string& path);
-
 }  // namespace TestPng

@@ -2,6 +2,7 @@
 // the same short first line (the cost must not grow with the file), and a
 // file whose first line has no end at all (the cost must stay bounded).
 #include "progress.h"
+#include "temp_folder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -67,12 +68,8 @@ BENCHMARK(BM_ReadProgress_EndlessLine);
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    char pattern[] = "/tmp/orbex-bench-progress-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const fs::path dir = pattern;
+    const TempFolder folder("orbex-bench-progress");
+    const fs::path dir = folder.path();
     small_file = dir / "small";
     large_file = dir / "large";
     endless_file = dir / "endless";
@@ -87,6 +84,5 @@ int main(int argc, char** argv)
     else
         std::perror("writing the benchmark's files");
     benchmark::Shutdown();
-    fs::remove_all(dir);
     return ready ? 0 : 1;
 }

@@ -6,14 +6,12 @@ font, same size, same left edge), which it is handed through the status file.
 """
 import os
 import shutil
-import subprocess
 import tempfile
 import time
 import unittest
 
 import xtest
 
-FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 FILL = (46, 199, 107)  # ImGuiCol_PlotHistogram (0.18, 0.78, 0.42)
 
 # The screen's rows from the top, when the message fits one line.
@@ -28,19 +26,7 @@ class Shot:
     """One capture of the window as RGB rows, with its background colour."""
 
     def __init__(self, wid):
-        ppm = subprocess.run(["import", "-window", str(wid), "-depth", "8", "ppm:-"],
-                             check=True, capture_output=True).stdout
-        fields, pos = [], 0
-        while len(fields) < 4:  # P6, width, height, maxval
-            while ppm[pos:pos + 1].isspace():
-                pos += 1
-            end = pos
-            while not ppm[end:end + 1].isspace():
-                end += 1
-            fields.append(ppm[pos:end])
-            pos = end
-        self.w, self.h = int(fields[1]), int(fields[2])
-        data = ppm[pos + 1:]
+        self.w, self.h, data = xtest.read_ppm(xtest.capture(wid))
         self.rows = [data[y * self.w * 3:(y + 1) * self.w * 3] for y in range(self.h)]
         self.bg = self.pixel(self.w - 20, self.h - 20)
         self._bands = None
@@ -131,11 +117,7 @@ class Run:
 
     def __init__(self, mode):
         self.dir = tempfile.mkdtemp(prefix="orbex-progress-e2e-")
-        exe = os.path.join(self.dir, "bin", "orbex-setup")
-        os.makedirs(os.path.join(self.dir, "bin", "assets", "fonts"))
-        shutil.copy2(xtest.SETUP_BIN, exe)
-        if os.path.exists(FONT):
-            shutil.copy2(FONT, os.path.join(self.dir, "bin", "assets", "fonts", "DejaVuSans.ttf"))
+        exe = xtest.copy_setup(self.dir, font=True)
         runtime = os.path.join(self.dir, "runtime")
         os.makedirs(runtime, mode=0o700)
         self.status = os.path.join(self.dir, "status.txt")
@@ -147,12 +129,8 @@ class Run:
         self._ref_turn = 0
 
     def write(self, text):
-        # Written whole into a new file that replaces the old one, so the tool
-        # never catches it half written and every frame shows one line.
-        tmp = self.status + ".new"
-        with open(tmp, "wb") as f:
-            f.write(text.encode("utf-8"))
-        os.replace(tmp, self.status)
+        # Every frame shows one whole line.
+        xtest.replace_file(self.status, text.encode("utf-8"))
 
     def shot_when(self, predicate, what, timeout=10.0):
         last = [None]

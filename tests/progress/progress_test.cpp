@@ -1,6 +1,7 @@
 // The status file reader, driven through real files.
 #include "progress.h"
 #include "progress_screen.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -43,15 +44,6 @@ void expect_same(const Progress& actual, const Progress& expected)
 
 class StatusFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "orbex-progress-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        path = (dir / "status").string();
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     void write(const std::string& bytes) const
     {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -62,8 +54,9 @@ protected:
         return read_progress(path.c_str(), shown());
     }
 
-    fs::path dir;
-    std::string path;
+    TempFolder folder{"orbex-progress"};
+    fs::path dir = folder.path();
+    std::string path = (dir / "status").string();
 };
 
 struct Accepted {

@@ -3,6 +3,7 @@
 // a line cut anywhere but inside its message.
 #include "progress.h"
 #include "status_lines.h"
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -47,9 +48,8 @@ Seen classify(const Progress& p, const Progress& start, std::string& why)
 
 TEST(TornWrites, EveryAcceptedValueComesFromOneLine)
 {
-    std::string dir = (std::filesystem::temp_directory_path() / "orbex-torn-XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    const std::string path = dir + "/status";
+    const TempFolder dir("orbex-torn");
+    const std::string path = dir.str() + "/status";
 
     const std::string rounds = "20000";
     const std::string seed = "1234";
@@ -83,8 +83,6 @@ TEST(TornWrites, EveryAcceptedValueComesFromOneLine)
         else if (seen == Seen::cut_in_message)
             ++cut;
     }
-    std::filesystem::remove_all(dir);
-
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(impossible, 0);

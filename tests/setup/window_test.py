@@ -15,12 +15,8 @@ FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 PLUM = (33, 15, 31)
 
 
-def blend(dst, src, alpha):
-    return tuple(s * alpha / 255 + d * (1 - alpha / 255) for d, s in zip(dst, src))
-
-
 # The clear colour seen through the two translucent veils.
-VEILED_PLUM = blend(blend(PLUM, (27, 9, 27), 135), (24, 7, 24), 125)
+VEILED_PLUM = xtest.veiled(PLUM)
 
 
 class PrivateCopy:
@@ -29,9 +25,7 @@ class PrivateCopy:
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="orbex-setup-copy-")
-        self.bin = os.path.join(self.dir, "bin", "orbex-setup")
-        os.makedirs(os.path.dirname(self.bin))
-        shutil.copy2(xtest.SETUP_BIN, self.bin)
+        self.bin = xtest.copy_setup(self.dir)
 
     def place(self, relative, source=None, folder=False):
         path = os.path.join(self.dir, "bin", relative)

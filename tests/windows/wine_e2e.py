@@ -10,42 +10,19 @@ the stand-in library tools/webview_stand_in.c in its place.
 import os
 import shutil
 import socket
-import subprocess
 import sys
 import time
 
 import winetest
 import xtest
+from morvane_messages import message
 from winetest import check, windows_path
 
 sys.path.insert(0, os.path.join(winetest.HERE, "..", "launcher"))
-from morvane_e2e import FrozenPort  # noqa: E402
+from morvanetest import FrozenPort  # noqa: E402
 
-MESSAGES = {
-    "no_script": (
-        "Morvane.exe is alone in this folder. Unzip the whole archive and keep Morvane.exe "
-        "next to the launcher folder.",
-        "Morvane.exe est seul dans ce dossier. D\u00e9compresse toute l'archive et garde "
-        "Morvane.exe \u00e0 c\u00f4t\u00e9 du dossier launcher."),
-    "no_python": (
-        "Python cannot be found. The python folder of the archive is missing.",
-        "Python est introuvable. Le dossier python de l'archive manque."),
-    "start_failure": ("Python did not start: ", "Python n'a pas d\u00e9marr\u00e9 : "),
-    "time_out": (
-        "The launcher did not start. See launcher-error.txt.",
-        "Le lanceur n'a pas d\u00e9marr\u00e9. Voir launcher-error.txt."),
-    "webview": (
-        "WebView2 cannot be found. Install the Microsoft Edge WebView2 runtime, then start "
-        "Morvane.exe again.",
-        "WebView2 est introuvable. Installez le runtime Microsoft Edge WebView2, puis relancez "
-        "Morvane.exe."),
-}
 USAGE = "Usage: orbex-setup --mode update|dlc|dlc_later OR --mode progress|progress-dlc /path/status"
 SETUP_TITLE = "Vantorra | Update and DLC Setup"
-
-
-def message(name, french=False):
-    return MESSAGES[name][1 if french else 0]
 
 
 def port_answers(port):
@@ -231,33 +208,12 @@ def case_time_out():
             check(watch.result() == 1, "the host should be ended with exit code 1")
 
 
-def icon_images(wid):
-    """{size: [argb...]} of a window's _NET_WM_ICON."""
-    out = xtest.run(["xprop", "-id", str(wid), "-notype", "-f", "_NET_WM_ICON", "32c",
-                     "_NET_WM_ICON"])
-    check("=" in out, "the window has no icon")
-    values = [int(v) & 0xFFFFFFFF for v in out.split("=", 1)[1].split(",")]
-    images = {}
-    while len(values) >= 2:
-        size = values[0]
-        images[size] = values[2:2 + values[0] * values[1]]
-        values = values[2 + values[0] * values[1]:]
-    return images
-
-
-def png_argb(path):
-    raw = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], check=True,
-                         capture_output=True).stdout
-    return [(raw[i + 3] << 24) | (raw[i] << 16) | (raw[i + 1] << 8) | raw[i + 2]
-            for i in range(0, len(raw), 4)]
-
-
 def check_icon(wid):
     """The window shows the program's own art at the two system sizes."""
-    images = icon_images(wid)
+    images = xtest.window_icon_argb(wid)
     for size in (16, 32):
         check(size in images, f"no {size}-pixel icon image, only {sorted(images)}")
-        drawn = png_argb(os.path.join(winetest.ICONS, f"morvane-{size}.png"))
+        drawn = xtest.png_argb(os.path.join(winetest.ICONS, f"morvane-{size}.png"))
         for shown, expected in zip(images[size], drawn):
             # Fully transparent pixels may carry any colour.
             if expected >> 24 == 0 and shown >> 24 == 0:

@@ -15,6 +15,7 @@ import tempfile
 import time
 
 import xtest
+from xtest import check
 
 SKIP = 77
 DIST = os.environ.get("ORBEX_WINDOWS_DIST", "")
@@ -36,11 +37,6 @@ def skip(reason):
         sys.exit(SKIP)
     print(f"FAIL: {reason} (ORBEX_SKIP_WINDOWS=1 leaves the Windows tests out)")
     sys.exit(1)
-
-
-def check(condition, what):
-    if not condition:
-        raise AssertionError(what)
 
 
 def need_dist(*names):

@@ -11,9 +11,9 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 import xtest
+from xtest import check
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MORVANE = os.environ.get("ORBEX_MORVANE_BIN", "Morvane")
@@ -21,31 +21,6 @@ WEBVIEW_LIBRARY = os.path.join(os.path.dirname(MORVANE), "libwebview-x64.so")
 TEST_HOST = os.path.join(HERE, "test_host.py")
 ICON_16 = os.path.join(os.path.dirname(HERE), "..", "launcher", "icons", "morvane-16.png")
 SYSTEM_PYTHON = os.path.realpath(sys.executable)
-
-MESSAGES = {
-    "no_script": (
-        "Morvane.exe is alone in this folder. Unzip the whole archive and keep Morvane.exe "
-        "next to the launcher folder.",
-        "Morvane.exe est seul dans ce dossier. D\u00e9compresse toute l'archive et garde "
-        "Morvane.exe \u00e0 c\u00f4t\u00e9 du dossier launcher."),
-    "no_python": (
-        "Python cannot be found. The python folder of the archive is missing.",
-        "Python est introuvable. Le dossier python de l'archive manque."),
-    "start_failure": ("Python did not start: ", "Python n'a pas d\u00e9marr\u00e9 : "),
-    "time_out": (
-        "The launcher did not start. See launcher-error.txt.",
-        "Le lanceur n'a pas d\u00e9marr\u00e9. Voir launcher-error.txt."),
-    "webview": (
-        "WebView2 cannot be found. Install the Microsoft Edge WebView2 runtime, then start "
-        "Morvane.exe again.",
-        "WebView2 est introuvable. Installez le runtime Microsoft Edge WebView2, puis relancez "
-        "Morvane.exe."),
-}
-
-
-def message(name, french=False, detail=""):
-    return MESSAGES[name][1 if french else 0] + detail
-
 
 def process_alive(pid):
     """True while the process exists and has not ended (a zombie has ended)."""
@@ -55,11 +30,6 @@ def process_alive(pid):
     except (FileNotFoundError, ProcessLookupError):
         return False
     return state != "Z"
-
-
-def check(condition, what):
-    if not condition:
-        raise AssertionError(what)
 
 
 class FrozenPort:
@@ -199,36 +169,15 @@ def expect_message_on_stderr(program, text, timeout=15):
     check(shown == text, f"message {shown!r}, expected {text!r}")
 
 
-def window_icon_argb(wid):
-    """The images of a window's _NET_WM_ICON as {size: [argb, ...]}."""
-    out = xtest.run(["xprop", "-id", str(wid), "-notype", "-f", "_NET_WM_ICON", "32c",
-                     "_NET_WM_ICON"])
-    check("=" in out, f"window {wid} has no icon")
-    values = [int(v) & 0xFFFFFFFF for v in out.split("=", 1)[1].split(",")]
-    images = {}
-    while len(values) >= 2:
-        width, height = values[0], values[1]
-        images.setdefault(width, values[2:2 + width * height])
-        values = values[2 + width * height:]
-    return images
-
-
-def png_argb(path):
-    raw = subprocess.run(["convert", path, "-depth", "8", "rgba:-"], check=True,
-                         capture_output=True).stdout
-    return [(raw[i + 3] << 24) | (raw[i] << 16) | (raw[i + 1] << 8) | raw[i + 2]
-            for i in range(0, len(raw), 4)]
-
-
 def _channels(argb):
     return [(argb >> shift) & 0xFF for shift in (24, 16, 8, 0)]
 
 
 def check_program_icon(wid):
     """The window carries the program's own 16-pixel icon image."""
-    images = window_icon_argb(wid)
+    images = xtest.window_icon_argb(wid)
     check(16 in images, f"no 16-pixel icon image, only {sorted(images)}")
-    for shown, drawn in zip(images[16], png_argb(ICON_16)):
+    for shown, drawn in zip(images[16], xtest.png_argb(ICON_16)):
         a, *rgb = _channels(drawn)
         # GTK may hand the window manager premultiplied colours.
         premultiplied = [a] + [round(c * a / 255) for c in rgb]
