@@ -39,9 +39,8 @@ struct StatusFile {
     StatusFile(const StatusFile&) = delete;
     StatusFile& operator=(const StatusFile&) = delete;
 
-    // One read call from the start of the file: the bytes it gives all come
-    // from one version of the file, also while the caller rewrites it. Two
-    // calls could join the start of one line to the rest of the next.
+    // One read call from the start of the file. Two calls could join the
+    // start of one line to the rest of the next.
     long read_from_start(char* buffer, std::size_t size) const
     {
 #ifdef _WIN32
@@ -63,11 +62,29 @@ struct FirstLine {
 
 }  // namespace
 
+// The first `size` bytes of the file, as two reads from its start found them
+// both. Even one read call can join two versions of the file: while the
+// caller truncates and rewrites it, a read that spans pages may take its first
+// page from the old line and the next from the new one. A rewrite that lands
+// between or inside the two reads makes them differ; the line is then taken
+// as unreadable this time.
+static bool read_twice(const StatusFile& file, std::size_t size, std::string& text,
+                       std::string& again)
+{
+    text.resize(size);
+    again.resize(size);
+    const long got = file.read_from_start(&text[0], size);
+    if (got <= 0 || file.read_from_start(&again[0], size) != got)
+        return false;
+    text.resize(static_cast<std::size_t>(got));
+    return std::memcmp(text.data(), again.data(), text.size()) == 0;
+}
+
 // Holds the file's first line without its line feed, and without a carriage
 // return directly before it (the CR LF end of a file written in text mode on
 // Windows); any other CR stays where it stands. A first line that fits one
-// block, the usual case, costs one small read whatever the file's size; a
-// longer one is read again from the start in one read of at most
+// block, the usual case, costs two small reads whatever the file's size; a
+// longer one is read again from the start, twice, in reads of at most
 // status_line_limit + 2 bytes, so a line without end costs no more (the two
 // bytes more let a line of exactly the limit keep its CR LF end). A longer
 // line is cut to the limit. False when nothing at all could be read.
@@ -78,19 +95,12 @@ try {
         return false;
 
     std::string& text = line.text;
-    char block[4096];
-    long got = file.read_from_start(block, sizeof block);
-    if (got <= 0)
+    std::string again;
+    if (!read_twice(file, 4096, text, again))
         return false;
-    const std::size_t size = static_cast<std::size_t>(got);
-    if (size < sizeof block || std::memchr(block, '\n', size)) {
-        text.assign(block, size);
-    } else {
-        text.resize(status_line_limit + 2);
-        got = file.read_from_start(&text[0], text.size());
-        if (got <= 0)
+    if (text.size() == 4096 && !std::memchr(text.data(), '\n', text.size())) {
+        if (!read_twice(file, status_line_limit + 2, text, again))
             return false;
-        text.resize(static_cast<std::size_t>(got));
     }
 
     const std::size_t line_feed = text.find('\n');
