@@ -140,7 +140,7 @@ fetch_source() {
               -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache")
   if [ "$apt_ready" != 1 ]; then
     mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
-    release=$(. /etc/os-release && printf '%s' "${VERSION_CODENAME:-}")
+    release=$( (. /etc/os-release && printf '%s' "${VERSION_CODENAME:-}") 2>/dev/null || true)
     private_apt_sources /etc/apt "$release" "$apt_suites" "$apt_security_suites" \
       >"$apt_dir/debian.sources" || return 1
     apt-get "${opts[@]}" update -qq >&2 || return 1
