@@ -26,13 +26,9 @@ sdl_win="$cache/sdl3-windows"
 if [ ! -f "$sdl_win/.done" ]; then
   log "cross-building SDL3 (about a minute)"
   rm -rf "$sdl_win"
-  cmake -S "$sdl_src" -B "$sdl_win/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sdl_win/prefix" \
-    -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TESTS=OFF -DSDL_EXAMPLES=OFF \
-    -DSDL_AUDIO=OFF -DSDL_CAMERA=OFF -DSDL_RENDER_D3D=OFF -DSDL_RENDER_D3D11=OFF \
-    -DSDL_RENDER_D3D12=OFF -DSDL_GPU=OFF -DSDL_RENDER_GPU=OFF >&2
-  cmake --build "$sdl_win/build" -j "$jobs" >&2
-  cmake --install "$sdl_win/build" >&2
+  build_sdl3 "$sdl_src" "$sdl_win" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DSDL_RENDER_D3D=OFF -DSDL_RENDER_D3D11=OFF -DSDL_RENDER_D3D12=OFF -DSDL_GPU=OFF \
+    -DSDL_RENDER_GPU=OFF
   touch "$sdl_win/.done"
 fi
 
@@ -42,10 +38,8 @@ ff_win="$cache/ffmpeg-windows"
 if [ ! -f "$ff_win/.done" ]; then
   log "cross-building FFmpeg (PNG decoder and swscale only; about a minute)"
   rm -rf "$ff_win"
-  mkdir -p "$ff_win/src"
   private_apt "$cache/apt-bookworm" bookworm bookworm-security
-  fetch_source ffmpeg "$FFMPEG_VERSION" "$ff_win/download"
-  tar -xf "$ff_win"/download/ffmpeg_*.orig.tar.xz -C "$ff_win/src" --strip-components=1
+  unpack_source ffmpeg "$FFMPEG_VERSION" "$ff_win"
   (cd "$ff_win/src" && ./configure --prefix="$ff_win/prefix" \
      --enable-cross-compile --target-os=mingw32 --arch=x86_64 --cross-prefix=x86_64-w64-mingw32- \
      --disable-everything --disable-programs --disable-autodetect --disable-doc --disable-network \

@@ -15,7 +15,6 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$root/scripts/lib.sh"
 cache="${ORBEX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orbex-deps}"
 mkdir -p "$cache"
-jobs=$(nproc 2>/dev/null || echo 4)
 
 # --- Debian 12 packages --------------------------------------------------------
 packages=(
@@ -48,15 +47,8 @@ sdl_root="$cache/sdl3-$SDL3_VERSION"
 if [ ! -f "$sdl_root/.done" ]; then
   log "building SDL3 $SDL3_VERSION (about a minute)"
   rm -rf "$sdl_root"
-  fetch_source libsdl3 "$SDL3_VERSION" "$sdl_root/download"
-  mkdir -p "$sdl_root/src"
-  tar -xf "$sdl_root"/download/libsdl3_*.orig.tar.xz -C "$sdl_root/src" --strip-components=1
-  cmake -S "$sdl_root/src" -B "$sdl_root/build" -G Ninja \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sdl_root/prefix" \
-    -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TESTS=OFF -DSDL_EXAMPLES=OFF \
-    -DSDL_AUDIO=OFF -DSDL_CAMERA=OFF -DSDL_INSTALL_TESTS=OFF >&2
-  cmake --build "$sdl_root/build" -j "$jobs" >&2
-  cmake --install "$sdl_root/build" >&2
+  unpack_source libsdl3 "$SDL3_VERSION" "$sdl_root"
+  build_sdl3 "$sdl_root/src" "$sdl_root"
   touch "$sdl_root/.done"
 fi
 
@@ -65,9 +57,7 @@ imgui_root="$cache/imgui-$IMGUI_VERSION"
 if [ ! -f "$imgui_root/.done" ]; then
   log "fetching Dear ImGui $IMGUI_VERSION"
   rm -rf "$imgui_root"
-  fetch_source imgui "$IMGUI_VERSION" "$imgui_root/download"
-  mkdir -p "$imgui_root/src"
-  tar -xf "$imgui_root"/download/imgui_*.orig.tar.xz -C "$imgui_root/src" --strip-components=1
+  unpack_source imgui "$IMGUI_VERSION" "$imgui_root"
   touch "$imgui_root/.done"
 fi
 imgui_built=$(sed -n 's/^#define IMGUI_VERSION *"\(.*\)"/\1/p' "$imgui_root/src/imgui.h")

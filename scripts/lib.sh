@@ -153,6 +153,30 @@ fetch_source() {
   fi
 }
 
+# Fetches source package $1 at version $2 (fetch_source) into folder
+# $3/download and unpacks its upstream tarball into $3/src.
+unpack_source() {
+  local name=$1 version=$2 root=$3
+  fetch_source "$name" "$version" "$root/download" || return 1
+  mkdir -p "$root/src"
+  tar -xf "$root/download/${name}"_*.orig.tar.xz -C "$root/src" --strip-components=1
+}
+
+# --- SDL3 ---------------------------------------------------------------------------
+# Builds SDL3 from source folder $1 into $2/build and installs it into
+# $2/prefix: a shared library without the parts our programs leave unused
+# (audio, camera). Further arguments go to CMake's configure step, after ours.
+build_sdl3() {
+  local src=$1 dest=$2
+  shift 2
+  cmake -S "$src" -B "$dest/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$dest/prefix" -DSDL_SHARED=ON -DSDL_STATIC=OFF \
+    -DSDL_TESTS=OFF -DSDL_EXAMPLES=OFF -DSDL_INSTALL_TESTS=OFF -DSDL_AUDIO=OFF -DSDL_CAMERA=OFF \
+    "$@" >&2 &&
+    cmake --build "$dest/build" -j "$(nproc 2>/dev/null || echo 4)" >&2 &&
+    cmake --install "$dest/build" >&2
+}
+
 # --- X server for the tests and benchmarks ----------------------------------------
 # Starts an Xvfb of our own and exports DISPLAY for it. Xvfb chooses a free
 # display itself and names it once it accepts connections (-displayfd), so

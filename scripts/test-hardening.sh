@@ -68,14 +68,8 @@ run_sanitized_suite() {
   if [ ! -f "$sdl_dir/.done" ]; then
     log "building SDL3 $sdl_version with frame pointers"
     rm -rf "$sdl_dir"
-    cmake -S "$sdl_source" -B "$sdl_dir/build" -G Ninja \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS="-fno-omit-frame-pointer" \
-      -DCMAKE_INSTALL_PREFIX="$sdl_dir/prefix" \
-      -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TESTS=OFF -DSDL_EXAMPLES=OFF \
-      -DSDL_AUDIO=OFF -DSDL_CAMERA=OFF -DSDL_INSTALL_TESTS=OFF >"$scratch/sdl.log" 2>&1 ||
-      { cat "$scratch/sdl.log" >&2; exit 1; }
-    cmake --build "$sdl_dir/build" -j "$jobs" >>"$scratch/sdl.log" 2>&1 &&
-      cmake --install "$sdl_dir/build" >>"$scratch/sdl.log" 2>&1 ||
+    build_sdl3 "$sdl_source" "$sdl_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_C_FLAGS="-fno-omit-frame-pointer" >"$scratch/sdl.log" 2>&1 ||
       { cat "$scratch/sdl.log" >&2; exit 1; }
     touch "$sdl_dir/.done"
   fi
