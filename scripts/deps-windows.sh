@@ -8,24 +8,13 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cache="$("$root/scripts/deps.sh" | tail -n 1)"
 jobs=$(nproc 2>/dev/null || echo 4)
 FFMPEG_VERSION="7:5.1.9-0+deb12u1"
-log() { printf 'deps-windows: %s\n' "$*" >&2; }
+. "$root/scripts/lib.sh"
 
 # locales: the French locale's sources, so the Wine tests can give Wine a
 # French LANG.
 packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
           libz-mingw-w64-dev nasm icoutils wine wine64 locales)
-missing=()
-for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  case "$status" in *" installed") ;; *) missing+=("$p") ;; esac
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  log "installing ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+ensure_packages "${packages[@]}"
 
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 
@@ -37,33 +26,20 @@ sdl_win="$cache/sdl3-windows"
 if [ ! -f "$sdl_win/.done" ]; then
   log "cross-building SDL3 (about a minute)"
   rm -rf "$sdl_win"
-  cmake -S "$sdl_src" -B "$sdl_win/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sdl_win/prefix" \
-    -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TESTS=OFF -DSDL_EXAMPLES=OFF \
-    -DSDL_AUDIO=OFF -DSDL_CAMERA=OFF -DSDL_RENDER_D3D=OFF -DSDL_RENDER_D3D11=OFF \
-    -DSDL_RENDER_D3D12=OFF -DSDL_GPU=OFF -DSDL_RENDER_GPU=OFF >&2
-  cmake --build "$sdl_win/build" -j "$jobs" >&2
-  cmake --install "$sdl_win/build" >&2
+  build_sdl3 "$sdl_src" "$sdl_win" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DSDL_RENDER_D3D=OFF -DSDL_RENDER_D3D11=OFF -DSDL_RENDER_D3D12=OFF -DSDL_GPU=OFF \
+    -DSDL_RENDER_GPU=OFF
   touch "$sdl_win/.done"
 fi
 
-# FFmpeg from Debian 12's own source package, through the private apt setup.
+# FFmpeg from Debian 12's own source package, from the machine's own mirror
+# through the private apt setup (scripts/lib.sh).
 ff_win="$cache/ffmpeg-windows"
 if [ ! -f "$ff_win/.done" ]; then
   log "cross-building FFmpeg (PNG decoder and swscale only; about a minute)"
   rm -rf "$ff_win"
-  aptdir="$cache/apt-bookworm"
-  mkdir -p "$aptdir/lists/partial" "$aptdir/cache/archives/partial" "$ff_win/download" "$ff_win/src"
-  echo "deb-src http://deb.debian.org/debian bookworm main" > "$aptdir/sources.list"
-  echo "deb-src http://deb.debian.org/debian-security bookworm-security main" >> "$aptdir/sources.list"
-  apt_opts=(-o "Dir::Etc::sourcelist=$aptdir/sources.list" -o "Dir::Etc::sourceparts=-"
-            -o "Dir::State::Lists=$aptdir/lists" -o "Dir::Cache=$aptdir/cache")
-  apt-get "${apt_opts[@]}" update -qq >&2
-  if ! (cd "$ff_win/download" && apt-get "${apt_opts[@]}" source --download-only "ffmpeg=$FFMPEG_VERSION" >&2); then
-    log "WARNING: ffmpeg $FFMPEG_VERSION is no longer in the archive; taking the newest bookworm version"
-    (cd "$ff_win/download" && apt-get "${apt_opts[@]}" source --download-only ffmpeg >&2)
-  fi
-  tar -xf "$ff_win"/download/ffmpeg_*.orig.tar.xz -C "$ff_win/src" --strip-components=1
+  private_apt "$cache/apt-bookworm" bookworm bookworm-security
+  unpack_source ffmpeg "$FFMPEG_VERSION" "$ff_win"
   (cd "$ff_win/src" && ./configure --prefix="$ff_win/prefix" \
      --enable-cross-compile --target-os=mingw32 --arch=x86_64 --cross-prefix=x86_64-w64-mingw32- \
      --disable-everything --disable-programs --disable-autodetect --disable-doc --disable-network \

@@ -11,11 +11,10 @@ SDL3_VERSION="3.2.10+ds-1"
 IMGUI_VERSION="1.92.2b+ds-1"
 WEBVIEW_BUN_VERSION="2.4.0"
 
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$root/scripts/lib.sh"
 cache="${ORBEX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orbex-deps}"
 mkdir -p "$cache"
-jobs=$(nproc 2>/dev/null || echo 4)
-
-log() { printf 'deps: %s\n' "$*" >&2; }
 
 # --- Debian 12 packages --------------------------------------------------------
 packages=(
@@ -27,7 +26,7 @@ packages=(
   libx11-dev libxext-dev libxrandr-dev libxcursor-dev libxi-dev libxfixes-dev
   libxss-dev libxtst-dev libxkbcommon-dev libgl-dev libegl-dev libdbus-1-dev
   # Morvane: our own dialog, and what the prebuilt webview library links against
-  libgtk-4-dev libwebkitgtk-6.0-4 npm
+  libgtk-4-dev libwebkitgtk-6.0-4
   # tests: X server, window driving, screenshots, the file chooser, the test host
   xvfb xauth xdotool x11-utils imagemagick zenity python3
   # reading the text of Morvane's message box over the accessibility bus
@@ -35,68 +34,21 @@ packages=(
   # the fuzz build (scripts/test-hardening.sh): clang with libFuzzer
   clang libclang-rt-14-dev
 )
-missing=()
-for p in "${packages[@]}"; do
-  if [ "$p" = npm ] && command -v npm >/dev/null 2>&1; then continue; fi
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  case "$status" in *" installed") ;; *) missing+=("$p") ;; esac
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  log "installing ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" = 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+# npm, which fetches the webview library below, may have come with a Node.js
+# from elsewhere than Debian.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+ensure_packages "${packages[@]}"
 
-# --- Source packages through a private apt configuration -----------------------
-# The machine's own apt setup stays untouched: sources list, lists and cache are ours.
-aptdir="$cache/apt"
-apt_opts=(
-  -o "Dir::Etc::sourcelist=$aptdir/sources.list"
-  -o "Dir::Etc::sourceparts=-"
-  -o "Dir::State::Lists=$aptdir/lists"
-  -o "Dir::Cache=$aptdir/cache"
-)
-apt_ready=0
-private_apt() {
-  if [ $apt_ready = 0 ]; then
-    mkdir -p "$aptdir/lists/partial" "$aptdir/cache/archives/partial"
-    cat > "$aptdir/sources.list" <<'EOF'
-deb-src http://deb.debian.org/debian trixie main
-deb-src http://deb.debian.org/debian sid main
-EOF
-    apt-get "${apt_opts[@]}" update -qq >&2
-    apt_ready=1
-  fi
-}
-
-# Downloads source package $1 at version $2 into folder $3; when that version
-# is gone from the archive, takes the newest one and says so.
-fetch_source() {
-  local name=$1 version=$2 dest=$3
-  private_apt
-  mkdir -p "$dest"
-  if ! (cd "$dest" && apt-get "${apt_opts[@]}" source --download-only "$name=$version" >&2); then
-    log "WARNING: $name $version is no longer in the archive; taking the newest version instead"
-    (cd "$dest" && apt-get "${apt_opts[@]}" source --download-only "$name" >&2)
-  fi
-}
+# --- Source packages (scripts/lib.sh: the machine's own Debian mirror) ----------
+private_apt "$cache/apt" "trixie sid"
 
 # --- SDL3 ----------------------------------------------------------------------
 sdl_root="$cache/sdl3-$SDL3_VERSION"
 if [ ! -f "$sdl_root/.done" ]; then
   log "building SDL3 $SDL3_VERSION (about a minute)"
   rm -rf "$sdl_root"
-  fetch_source libsdl3 "$SDL3_VERSION" "$sdl_root/download"
-  mkdir -p "$sdl_root/src"
-  tar -xf "$sdl_root"/download/libsdl3_*.orig.tar.xz -C "$sdl_root/src" --strip-components=1
-  cmake -S "$sdl_root/src" -B "$sdl_root/build" -G Ninja \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sdl_root/prefix" \
-    -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TESTS=OFF -DSDL_EXAMPLES=OFF \
-    -DSDL_AUDIO=OFF -DSDL_CAMERA=OFF -DSDL_INSTALL_TESTS=OFF >&2
-  cmake --build "$sdl_root/build" -j "$jobs" >&2
-  cmake --install "$sdl_root/build" >&2
+  unpack_source libsdl3 "$SDL3_VERSION" "$sdl_root"
+  build_sdl3 "$sdl_root/src" "$sdl_root"
   touch "$sdl_root/.done"
 fi
 
@@ -105,9 +57,7 @@ imgui_root="$cache/imgui-$IMGUI_VERSION"
 if [ ! -f "$imgui_root/.done" ]; then
   log "fetching Dear ImGui $IMGUI_VERSION"
   rm -rf "$imgui_root"
-  fetch_source imgui "$IMGUI_VERSION" "$imgui_root/download"
-  mkdir -p "$imgui_root/src"
-  tar -xf "$imgui_root"/download/imgui_*.orig.tar.xz -C "$imgui_root/src" --strip-components=1
+  unpack_source imgui "$IMGUI_VERSION" "$imgui_root"
   touch "$imgui_root/.done"
 fi
 imgui_built=$(sed -n 's/^#define IMGUI_VERSION *"\(.*\)"/\1/p' "$imgui_root/src/imgui.h")

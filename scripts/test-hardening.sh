@@ -15,6 +15,7 @@
 # fuzzer's run time in seconds (default 20).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+. "$root/scripts/lib.sh"
 parts=()
 ctest_args=()
 while [ $# -gt 0 ]; do
@@ -32,16 +33,11 @@ cache="$("$root/scripts/deps.sh" | tail -n 1)"
 sanitize_build="${ORBEX_SANITIZE_BUILD_DIR:-$root/build-asan}"
 fuzz_build="${ORBEX_FUZZ_BUILD_DIR:-$root/build-fuzz}"
 jobs=$(nproc 2>/dev/null || echo 4)
-log() { printf 'hardening: %s\n' "$*" >&2; }
 
 scratch="$(mktemp -d /tmp/orbex-hardening.XXXXXX)"
 chmod 700 "$scratch"
-xvfb_pid=
 cleanup() {
-  if [ -n "$xvfb_pid" ]; then
-    kill "$xvfb_pid" 2>/dev/null || true
-    wait "$xvfb_pid" 2>/dev/null || true
-  fi
+  stop_xvfb
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -49,18 +45,7 @@ trap cleanup EXIT
 # --- the X server, for the sanitizer run's end-to-end tests --------------------
 start_x_server() {
   if [ -z "${DISPLAY:-}" ]; then
-    local display=90
-    while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
-      display=$((display + 1))
-    done
-    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$scratch/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do
-      DISPLAY=":$display" xdpyinfo >/dev/null 2>&1 && break
-      kill -0 "$xvfb_pid" 2>/dev/null || { cat "$scratch/xvfb.log" >&2; exit 1; }
-      sleep 0.1
-    done
-    export DISPLAY=":$display"
+    start_xvfb "$scratch"
   fi
   if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
     mkdir -m 700 "$scratch/runtime"
@@ -83,14 +68,8 @@ run_sanitized_suite() {
   if [ ! -f "$sdl_dir/.done" ]; then
     log "building SDL3 $sdl_version with frame pointers"
     rm -rf "$sdl_dir"
-    cmake -S "$sdl_source" -B "$sdl_dir/build" -G Ninja \
-      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_FLAGS="-fno-omit-frame-pointer" \
-      -DCMAKE_INSTALL_PREFIX="$sdl_dir/prefix" \
-      -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TESTS=OFF -DSDL_EXAMPLES=OFF \
-      -DSDL_AUDIO=OFF -DSDL_CAMERA=OFF -DSDL_INSTALL_TESTS=OFF >"$scratch/sdl.log" 2>&1 ||
-      { cat "$scratch/sdl.log" >&2; exit 1; }
-    cmake --build "$sdl_dir/build" -j "$jobs" >>"$scratch/sdl.log" 2>&1 &&
-      cmake --install "$sdl_dir/build" >>"$scratch/sdl.log" 2>&1 ||
+    build_sdl3 "$sdl_source" "$sdl_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_C_FLAGS="-fno-omit-frame-pointer" >"$scratch/sdl.log" 2>&1 ||
       { cat "$scratch/sdl.log" >&2; exit 1; }
     touch "$sdl_dir/.done"
   fi

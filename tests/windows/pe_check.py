@@ -2,11 +2,14 @@
 Usage: pe_check.py programs|icon
 
 programs: both programs are 64-bit (PE32+, x86-64) windowed (GUI subsystem)
-          programs, and every DLL they or their DLLs import is either laid
-          beside them or part of Windows; none is a mingw-w64 runtime DLL.
+          programs, and every DLL that an .exe or .dll of the folder imports
+          is laid beside them or part of every Windows 10/11 x64, except the
+          Microsoft C++ runtime of the browser library: a prerequisite the
+          README names. None is a mingw-w64 runtime DLL.
 icon:     Morvane.exe carries icon group 1 of seven PNG images, 16 to 256
           pixels, language 1033, and no other resource.
 """
+import fnmatch
 import os
 import re
 import shutil
@@ -22,15 +25,36 @@ OBJDUMP = shutil.which("x86_64-w64-mingw32-objdump")
 WRESTOOL = shutil.which("wrestool")
 ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 MINGW_RUNTIME = {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll"}
-# Part of every Windows the programs run on (Windows 10 and later).
+# DLLs that every Windows 10 and 11 x64 installation has in System32. A DLL
+# comes onto this list only with a reason; anything else must be shipped.
 WINDOWS_DLLS = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
-    "ole32.dll", "oleaut32.dll", "ws2_32.dll", "msvcrt.dll", "bcrypt.dll", "imm32.dll",
-    "setupapi.dll", "version.dll", "winmm.dll", "ucrtbase.dll",
+    "kernel32.dll",  # processes, files, memory: the base of every program
+    "user32.dll",    # windows, messages, message boxes, icons
+    "gdi32.dll",     # drawing and fonts (SDL3)
+    "advapi32.dll",  # registry (SDL3, the browser library)
+    "shell32.dll",   # command line and shell folders (orbex-setup, SDL3, the browser library)
+    "shlwapi.dll",   # path helpers (the browser library)
+    "ole32.dll",     # COM, which the file dialog and WebView2 are built on
+    "oleaut32.dll",  # COM strings and variants (SDL3)
+    "ws2_32.dll",    # Windows Sockets 2 (Morvane's port probe)
+    "msvcrt.dll",    # the C library mingw-w64 programs link against
+    "imm32.dll",     # input method editors (SDL3's text input)
+    "setupapi.dll",  # device enumeration (SDL3's input devices)
+    "version.dll",   # file version resources (SDL3, the browser library)
+    "winmm.dll",     # multimedia timers (SDL3)
+    "bcrypt.dll",    # the system's random numbers (FFmpeg's libavutil)
 }
-# The browser library comes built with Microsoft's compiler and needs its
-# runtime (the Visual C++ Redistributable), which Windows packagers know.
-VISUAL_CPP_RUNTIME = {"msvcp140.dll", "vcruntime140.dll", "vcruntime140_1.dll"}
+# What the player's PC must have installed besides Windows, named in the
+# README: the Microsoft Visual C++ 2015-2022 x64 runtime that libwebview.dll,
+# built with Microsoft's compiler, imports. (The api-ms-win-crt-* names lead
+# to the Universal CRT, which that runtime's installer also brings.) The
+# WebView2 runtime is a prerequisite too, but it is loaded at run time, not
+# imported.
+PLAYER_PREREQUISITES = {
+    "libwebview.dll": ("msvcp140.dll", "vcruntime140.dll", "vcruntime140_1.dll",
+                       "api-ms-win-crt-*.dll"),
+}
+README = os.path.join(winetest.HERE, "..", "..", "README.md")
 
 
 def objdump(path):
@@ -42,8 +66,9 @@ def imports(dump):
     return [name.lower() for name in re.findall(r"DLL Name: (\S+)", dump)]
 
 
-def system_dll(name):
-    return name in WINDOWS_DLLS or name.startswith("api-ms-win-crt-")
+def prerequisite(program, dll):
+    return any(fnmatch.fnmatchcase(dll, pattern)
+               for pattern in PLAYER_PREREQUISITES.get(program.lower(), ()))
 
 
 def check_programs():
@@ -69,9 +94,15 @@ def check_programs():
         for dll in imports(objdump(os.path.join(winetest.DIST, name))):
             check(dll not in MINGW_RUNTIME or dll in shipped,
                   f"{name} needs the compiler runtime {dll}, which is not shipped")
-            allowed = system_dll(dll) or dll in shipped or (
-                name == "libwebview.dll" and dll in VISUAL_CPP_RUNTIME)
-            check(allowed, f"{name} imports {dll}, which is neither shipped nor part of Windows")
+            check(dll in WINDOWS_DLLS or dll in shipped or prerequisite(name, dll),
+                  f"{name} imports {dll}, which is neither shipped, nor part of Windows, "
+                  "nor a prerequisite the README names")
+
+    with open(README, encoding="utf-8") as f:
+        readme = f.read().lower()
+    for program, dlls in PLAYER_PREREQUISITES.items():
+        for dll in dlls:
+            check(dll in readme, f"the README does not name {dll}, which {program} needs")
 
 
 def png_header(data):
