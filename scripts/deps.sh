@@ -33,6 +33,8 @@ packages=(
   dbus-daemon at-spi2-core libglib2.0-bin
   # the fuzz build (scripts/test-hardening.sh): clang with libFuzzer
   clang libclang-rt-14-dev
+  # the house layout of the C++ sources (scripts/format.sh, checked by the tests)
+  clang-format
 )
 # npm, which fetches the webview library below, may have come with a Node.js
 # from elsewhere than Debian.
