@@ -4,6 +4,7 @@
 // claiming the memory it asks for, while honest files of the same shapes
 // still decode.
 #include "png/png.h"
+#include "png_writer.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -18,52 +19,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void put32(Bytes& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-}
-
-void add_chunk(Bytes& png, const char* type, const Bytes& body)
-{
-    put32(png, static_cast<uint32_t>(body.size()));
-    const size_t crc_from = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), body.begin(), body.end());
-    put32(png, static_cast<uint32_t>(crc32(0, png.data() + crc_from, static_cast<uInt>(png.size() - crc_from))));
-}
-
-// depth 8; colour 0 gray, 6 RGBA; interlace 0 or 1.
-Bytes png_file(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour, uint8_t interlace,
-               const Bytes& image_data, const std::vector<std::pair<const char*, Bytes>>& extra = {})
-{
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    Bytes header;
-    put32(header, width);
-    put32(header, height);
-    header.insert(header.end(), {depth, colour, 0, 0, interlace});
-    add_chunk(png, "IHDR", header);
-    for (const auto& chunk : extra) {
-        add_chunk(png, chunk.first, chunk.second);
-    }
-    // Split like encoders do, so the data crosses chunk borders.
-    for (size_t at = 0; at < image_data.size(); at += 65536) {
-        const size_t end = std::min(image_data.size(), at + 65536);
-        add_chunk(png, "IDAT", Bytes(image_data.begin() + static_cast<std::ptrdiff_t>(at),
-                                     image_data.begin() + static_cast<std::ptrdiff_t>(end)));
-    }
-    add_chunk(png, "IEND", {});
-    return png;
-}
-
 Bytes zlib_of_zeros(size_t count)
 {
-    Bytes zeros(count, 0);
-    Bytes out(compressBound(static_cast<uLong>(count)));
-    uLongf length = static_cast<uLongf>(out.size());
-    EXPECT_EQ(Z_OK, compress2(out.data(), &length, zeros.data(), static_cast<uLong>(count), 9));
-    out.resize(length);
+    Bytes out = TestPng::Deflate(Bytes(count, 0));
+    EXPECT_FALSE(out.empty());
     return out;
 }
 
@@ -103,33 +62,6 @@ Bytes zlib_bomb(size_t mebibytes)
     return out;
 }
 
-// A text or profile chunk body: a name, its end, method 0, the stream.
-Bytes named_stream(const char* name, const Bytes& stream)
-{
-    Bytes body(name, name + std::strlen(name));
-    body.push_back(0);
-    body.push_back(0);
-    body.insert(body.end(), stream.begin(), stream.end());
-    return body;
-}
-
-long status_kb(const char* field)
-{
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (!file) {
-        return -1;
-    }
-    char line[256];
-    long value = -1;
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::strncmp(line, field, std::strlen(field)) == 0 && line[std::strlen(field)] == ':') {
-            value = std::strtol(line + std::strlen(field) + 1, nullptr, 10);
-        }
-    }
-    std::fclose(file);
-    return value;
-}
-
 struct Outcome {
     bool decoded;
     std::string lines;    // the loader's own lines, FFmpeg's left out
@@ -139,13 +71,8 @@ struct Outcome {
 
 Outcome decode(const Bytes& png, OrbexPng::Image& image)
 {
-    // Starts the high-water mark afresh, where the kernel allows it.
-    FILE* reset = std::fopen("/proc/self/clear_refs", "w");
-    const bool peak_known = reset && std::fputs("5", reset) >= 0;
-    if (reset) {
-        std::fclose(reset);
-    }
-    const long before = status_kb("VmRSS");
+    const bool peak_known = TestPng::ResetPeakMemory();
+    const long before = TestPng::StatusKb("VmRSS");
     ::testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
     const bool decoded = OrbexPng::DecodeRgba(png.data(), png.size(), image);
@@ -161,7 +88,7 @@ Outcome decode(const Bytes& png, OrbexPng::Image& image)
         }
         at = end;
     }
-    const long growth = peak_known && before >= 0 ? (status_kb("VmHWM") - before) / 1024 : -1;
+    const long growth = peak_known && before >= 0 ? (TestPng::StatusKb("VmHWM") - before) / 1024 : -1;
     return {decoded, lines, seconds, growth};
 }
 
@@ -186,7 +113,7 @@ TEST(PngBombs, HugeDeclaredSizesAreRefusedWithoutTheirMemory)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        const Bytes png = png_file(c.width, c.height, 8, c.colour, 0, zlib_of_zeros(2 * (1 + c.width * 4)));
+        const Bytes png = TestPng::HandMade(c.width, c.height, 8, c.colour, 0, zlib_of_zeros(2 * (1 + c.width * 4)));
         OrbexPng::Image image;
         const Outcome out = decode(png, image);
         EXPECT_FALSE(out.decoded);
@@ -204,8 +131,8 @@ TEST(PngBombs, ImageDataThatInflatesFarPastThePictureIsRefusedQuickly)
 {
     // 2 GiB behind a 1 x 1 picture: FFmpeg inflates all of it two bytes a
     // row, which took tens of seconds; 64 MiB behind a 4096 x 4096 gray one.
-    const Bytes tiny = png_file(1, 1, 8, 0, 0, zlib_bomb(2048));
-    const Bytes wide = png_file(4096, 4096, 8, 0, 0, zlib_bomb(64));
+    const Bytes tiny = TestPng::HandMade(1, 1, 8, 0, 0, zlib_bomb(2048));
+    const Bytes wide = TestPng::HandMade(4096, 4096, 8, 0, 0, zlib_bomb(64));
     for (const auto& c : {std::make_pair(&tiny, "1x1"), std::make_pair(&wide, "4096x4096")}) {
         SCOPED_TRACE(c.second);
         OrbexPng::Image image;
@@ -222,7 +149,7 @@ TEST(PngBombs, CompressedTextAndProfilesThatInflateToGigabytesAreRefused)
     const Bytes pixel = zlib_of_zeros(2);
     for (const char* type : {"zTXt", "iCCP"}) {
         SCOPED_TRACE(type);
-        const Bytes png = png_file(1, 1, 8, 0, 0, pixel, {{type, named_stream("Comment", zlib_bomb(1024))}});
+        const Bytes png = TestPng::HandMade(1, 1, 8, 0, 0, pixel, {{type, TestPng::NamedStream("Comment", zlib_bomb(1024))}});
         OrbexPng::Image image;
         const Outcome out = decode(png, image);
         EXPECT_FALSE(out.decoded);
@@ -264,11 +191,12 @@ TEST(PngBombs, HonestFilesOfTheSameShapesStillDecode)
         Bytes png;
         int side;
     } cases[] = {
-        {"largest gray, interlaced", png_file(4096, 4096, 8, 0, 1, zlib_of_zeros(interlaced_gray_bytes(4096, 4096))),
+        {"largest gray, interlaced", TestPng::HandMade(4096, 4096, 8, 0, 1, zlib_of_zeros(interlaced_gray_bytes(4096, 4096))),
          4096},
-        {"16-bit RGBA", png_file(1024, 1024, 16, 6, 0, zlib_of_zeros(1024 * (1 + 1024 * 8))), 1024},
-        {"with a 200 KiB comment", png_file(1, 1, 8, 0, 0, zlib_of_zeros(2),
-                                            {{"zTXt", named_stream("Comment", zlib_of_zeros(200 << 10))}}),
+        {"16-bit RGBA", TestPng::HandMade(1024, 1024, 16, 6, 0, zlib_of_zeros(1024 * (1 + 1024 * 8))), 1024},
+        {"rows followed by a little more", TestPng::HandMade(64, 64, 8, 0, 0, zlib_of_zeros(64 * 65 + 4000)), 64},
+        {"with a 200 KiB comment", TestPng::HandMade(1, 1, 8, 0, 0, zlib_of_zeros(2),
+                                            {{"zTXt", TestPng::NamedStream("Comment", zlib_of_zeros(200 << 10))}}),
          1},
     };
     for (auto& c : cases) {
