@@ -57,6 +57,7 @@ int run_launcher() {
             return fail(Message::start_failure, python);
         }
 
+        preload_browser_library(exe_folder);  // while the host starts
         port = wait_for_port(exe_folder);
         if (port == 0) {
             // The host stays up while the message is read, so whatever it
