@@ -1,4 +1,5 @@
-// Time and peak memory of loading a 4096 x 4096 RGBA PNG through LoadRgba.
+// Time and peak memory of loading a 4096 x 4096 RGBA PNG through LoadRgba,
+// and of FFmpeg alone decoding the same file, for a ratio.
 //
 // Peak memory is the process's resident high-water mark (VmHWM), reset just
 // before the measured loads so that making the test picture does not count,
@@ -14,41 +15,14 @@
 #include <cstring>
 #include <string>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
+
 namespace {
 
 constexpr int kSide = 4096;
-
-// A value in kB from /proc/self/status, or -1.
-long status_kb(const char* field)
-{
-    FILE* file = std::fopen("/proc/self/status", "r");
-    if (!file) {
-        return -1;
-    }
-    char line[256];
-    long value = -1;
-    const size_t length = std::strlen(field);
-    while (std::fgets(line, sizeof line, file)) {
-        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
-            value = std::strtol(line + length + 1, nullptr, 10);
-            break;
-        }
-    }
-    std::fclose(file);
-    return value;
-}
-
-// Starts VmHWM afresh from the current resident size; false where the kernel
-// does not allow it.
-bool reset_peak()
-{
-    FILE* file = std::fopen("/proc/self/clear_refs", "w");
-    if (!file) {
-        return false;
-    }
-    const bool ok = std::fputs("5", file) >= 0;
-    return std::fclose(file) == 0 && ok;
-}
 
 // Smooth colour ramps with a little noise, like painted artwork: a file far
 // below the input cap.
@@ -86,7 +60,56 @@ std::vector<uint8_t> noise()
     return TestPng::Encode(kSide, kSide, AV_PIX_FMT_RGBA, rows);
 }
 
-void load(benchmark::State& state, std::vector<uint8_t> (*make)())
+// The reference: FFmpeg alone reading the file, decoding it and converting
+// it to RGBA with the calls LoadRgba makes, without any of its checks.
+bool ffmpeg_alone(const char* path, std::vector<uint8_t>& rgba)
+{
+    FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        return false;
+    }
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    std::rewind(file);
+    AVPacket* packet = av_packet_alloc();
+    av_new_packet(packet, static_cast<int>(size));
+    const size_t got = std::fread(packet->data, 1, static_cast<size_t>(size), file);
+    std::fclose(file);
+
+    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_PNG);
+    AVCodecContext* context = avcodec_alloc_context3(decoder);
+    AVFrame* frame = av_frame_alloc();
+    avcodec_open2(context, decoder, nullptr);
+    avcodec_send_packet(context, packet);
+    avcodec_send_packet(context, nullptr);
+    const bool ok = got == static_cast<size_t>(size) && avcodec_receive_frame(context, frame) == 0;
+    if (ok) {
+        SwsContext* converter = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                               frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_POINT, nullptr,
+                                               nullptr, nullptr);
+        rgba.resize(static_cast<size_t>(frame->width) * static_cast<size_t>(frame->height) * 4);
+        uint8_t* planes[4] = {rgba.data(), nullptr, nullptr, nullptr};
+        int strides[4] = {frame->width * 4, 0, 0, 0};
+        sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        sws_freeContext(converter);
+    }
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&context);
+    return ok;
+}
+
+bool load_rgba(const char* path, std::vector<uint8_t>& rgba)
+{
+    OrbexPng::Image image;
+    const bool ok = OrbexPng::LoadRgba(path, image) && image.width == kSide && image.height == kSide;
+    rgba.swap(image.pixels);
+    return ok;
+}
+
+// Runs `decoder` on the picture `make` writes. The two decoders alternate
+// picture by picture in the benchmark's order, each in its own measurement.
+void load(benchmark::State& state, std::vector<uint8_t> (*make)(), bool (*decoder)(const char*, std::vector<uint8_t>&))
 {
     const std::string folder = TestPng::MakeTempFolder();
     const std::string path = folder + "/picture.png";
@@ -100,16 +123,16 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)())
             return;
         }
     }
-    const bool peak_known = reset_peak();
-    const long baseline_kb = status_kb("VmRSS");
+    const bool peak_known = TestPng::ResetPeakMemory();
+    const long baseline_kb = TestPng::StatusKb("VmRSS");
 
     for (auto _ : state) {
-        OrbexPng::Image image;
-        if (!OrbexPng::LoadRgba(path.c_str(), image) || image.width != kSide || image.height != kSide) {
+        std::vector<uint8_t> rgba;
+        if (!decoder(path.c_str(), rgba) || rgba.size() != size_t{kSide} * kSide * 4) {
             state.SkipWithError("decoding failed");
             break;
         }
-        benchmark::DoNotOptimize(image.pixels.data());
+        benchmark::DoNotOptimize(rgba.data());
     }
 
     const double mib = 1024.0 * 1024.0;
@@ -118,7 +141,7 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)())
     // The decoder's own frame of an RGBA picture is as large as the result.
     state.counters["bound_MiB"] = (double(file_bytes) + pixel_bytes + pixel_bytes) / mib;
     if (peak_known && baseline_kb >= 0) {
-        state.counters["peak_MiB"] = double(status_kb("VmHWM") - baseline_kb) / 1024.0;
+        state.counters["peak_MiB"] = double(TestPng::StatusKb("VmHWM") - baseline_kb) / 1024.0;
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file_bytes));
     TestPng::RemoveTree(folder);
@@ -126,7 +149,9 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)())
 
 }  // namespace
 
-BENCHMARK_CAPTURE(load, artwork_4096, artwork)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(load, noise_4096, noise)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(load, artwork_4096, artwork, load_rgba)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(load, artwork_4096_ffmpeg, artwork, ffmpeg_alone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(load, noise_4096, noise, load_rgba)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(load, noise_4096_ffmpeg, noise, ffmpeg_alone)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();
