@@ -234,12 +234,13 @@ struct Repack {
         s[1] = 0x01;
         for (uint64_t at = 0; at < rows; at += kStoredBlock) {
             const uint16_t length = static_cast<uint16_t>(std::min(kStoredBlock, rows - at));
+            const uint16_t complement = static_cast<uint16_t>(~length);
             uint8_t* header = s + stored_offset(at) - kStoredHeader;
             header[0] = at + length == rows ? 1 : 0;  // the last block says so
             header[1] = static_cast<uint8_t>(length);
             header[2] = static_cast<uint8_t>(length >> 8);
-            header[3] = static_cast<uint8_t>(~length);
-            header[4] = static_cast<uint8_t>(~length >> 8);
+            header[3] = static_cast<uint8_t>(complement);
+            header[4] = static_cast<uint8_t>(complement >> 8);
         }
         put_32(s + stream_size - 4, adler);
         put_32(s + stream_size, static_cast<uint32_t>(crc32(crc32(0, out + idat_at + 4, 4), s,

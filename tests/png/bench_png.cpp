@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -107,21 +109,37 @@ bool load_rgba(const char* path, std::vector<uint8_t>& rgba)
     return ok;
 }
 
-// Runs `decoder` on the picture `make` writes. The two decoders alternate
-// picture by picture in the benchmark's order, each in its own measurement.
+// The test pictures, each written once for all the decoders that read it,
+// in a folder removed when the benchmark ends.
+struct Pictures {
+    std::string folder = TestPng::MakeTempFolder();
+    std::map<std::vector<uint8_t> (*)(), std::pair<std::string, size_t>> written;
+
+    ~Pictures() { TestPng::RemoveTree(folder); }
+
+    // The path and size of the file, or an empty path when it could not be written.
+    std::pair<std::string, size_t> file(std::vector<uint8_t> (*make)())
+    {
+        auto found = written.find(make);
+        if (found == written.end()) {
+            const std::vector<uint8_t> png = make();
+            const std::string path = folder + "/picture-" + std::to_string(written.size()) + ".png";
+            const bool ok = !folder.empty() && !png.empty() && TestPng::WriteFile(path, png);
+            found = written.emplace(make, std::make_pair(ok ? path : std::string(), png.size())).first;
+        }
+        return found->second;
+    }
+};
+
+// Runs `decoder` on the picture `make` writes. The benchmarks run LoadRgba
+// and FFmpeg alone in turn on each picture.
 void load(benchmark::State& state, std::vector<uint8_t> (*make)(), bool (*decoder)(const char*, std::vector<uint8_t>&))
 {
-    const std::string folder = TestPng::MakeTempFolder();
-    const std::string path = folder + "/picture.png";
-    size_t file_bytes = 0;
-    {
-        const std::vector<uint8_t> png = make();
-        file_bytes = png.size();
-        if (png.empty() || !TestPng::WriteFile(path, png)) {
-            state.SkipWithError("could not write the test picture");
-            TestPng::RemoveTree(folder);
-            return;
-        }
+    static Pictures pictures;
+    const auto [path, file_bytes] = pictures.file(make);
+    if (path.empty()) {
+        state.SkipWithError("could not write the test picture");
+        return;
     }
     const bool peak_known = TestPng::ResetPeakMemory();
     const long baseline_kb = TestPng::StatusKb("VmRSS");
@@ -144,7 +162,6 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)(), bool (*decode
         state.counters["peak_MiB"] = double(TestPng::StatusKb("VmHWM") - baseline_kb) / 1024.0;
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file_bytes));
-    TestPng::RemoveTree(folder);
 }
 
 }  // namespace
