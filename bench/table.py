@@ -44,9 +44,9 @@ def duration(bench):
     return f"{seconds * 1e3:.0f} ms"
 
 
-def milliseconds(bench):
+def cpu_milliseconds(bench):
     unit = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[bench["time_unit"]]
-    return bench["real_time"] * unit
+    return bench["cpu_time"] * unit
 
 
 def ratio(ours, reference):
@@ -76,10 +76,10 @@ def main():
     for name, what in (("artwork_4096", "artwork"), ("noise_4096", "noise")):
         ours = [r[f"load/{name}/real_time"] for r in png_runs]
         alone = [r[f"load/{name}_ffmpeg/real_time"] for r in png_runs]
-        ours_ms, alone_ms = median(map(milliseconds, ours)), median(map(milliseconds, alone))
+        ours_ms, alone_ms = median(map(cpu_milliseconds, ours)), median(map(cpu_milliseconds, alone))
         ours_peak, alone_peak = median(b["peak_MiB"] for b in ours), median(b["peak_MiB"] for b in alone)
         where = f"bench_png, {len(png_runs)} runs [2]"
-        rows.append((f"`LoadRgba`, 4096 x 4096 {what} ({ours[0]['file_MiB']:.1f} MiB file): time",
+        rows.append((f"`LoadRgba`, 4096 x 4096 {what} ({ours[0]['file_MiB']:.1f} MiB file): CPU time",
                      f"{ours_ms:.0f} ms", f"{alone_ms:.0f} ms (FFmpeg alone)", ratio(ours_ms, alone_ms), where))
         rows.append((f"`LoadRgba`, same file: peak memory", f"{ours_peak:.0f} MiB",
                      f"{alone_peak:.0f} MiB (FFmpeg alone)", ratio(ours_peak, alone_peak), where))
@@ -123,8 +123,10 @@ def main():
     print("[1] Google Benchmark: `read_progress` on a file of one status line, on a file whose same first "
           "line is followed by 512 MiB of empty lines, and on a file whose first line never ends.")
     print("[2] Google Benchmark, run after run, each run timing `LoadRgba` then FFmpeg alone (file read, "
-          "decode, conversion to RGBA with the same calls, no checks) on the same file; peak is the process's "
-          "resident high-water mark (VmHWM) during the loads, less its resident size before them.")
+          "decode, conversion to RGBA with the same calls, no checks) on the same file; CPU time of the "
+          "process per load (one thread), so that time spent waiting for a core on a busy machine does not "
+          "count; peak is the process's resident high-water mark (VmHWM) during the loads, less its resident "
+          "size before them.")
     print("[3] From just before the program is started until one pixel of its window, clear of any text "
           "(20 px from the bottom-right corner), shows what a presented frame paints there: orbex-setup's plum "
           "clear colour under the two veils or the picture under them, the example's clear colour, zenity's "
