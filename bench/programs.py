@@ -334,7 +334,9 @@ class Dialogs:
         if name == "setup":
             return self.setup.start(False), setup_painted(False)
         if name == "imgui":
-            return subprocess.Popen([self.references.imgui_example], **quiet), imgui_painted
+            # In its own folder: the example writes imgui.ini where it runs.
+            return subprocess.Popen([self.references.imgui_example], cwd=os.path.dirname(
+                self.references.imgui_example), **quiet), imgui_painted
         # zenity reads its progress from standard input: an open pipe on
         # which nothing comes keeps it idling, as an installer between two
         # steps would.

@@ -77,17 +77,7 @@ Outcome decode(const Bytes& png, OrbexPng::Image& image)
     const auto start = std::chrono::steady_clock::now();
     const bool decoded = OrbexPng::DecodeRgba(png.data(), png.size(), image);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const std::string all = ::testing::internal::GetCapturedStderr();
-    std::string lines;
-    size_t at = 0;
-    while (at < all.size()) {
-        size_t end = all.find('\n', at);
-        end = end == std::string::npos ? all.size() : end + 1;
-        if (all[at] != '[') {
-            lines += all.substr(at, end - at);
-        }
-        at = end;
-    }
+    const std::string lines = TestPng::LoaderLines(::testing::internal::GetCapturedStderr());
     const long growth = peak_known && before >= 0 ? (TestPng::StatusKb("VmHWM") - before) / 1024 : -1;
     return {decoded, lines, seconds, growth};
 }

@@ -58,18 +58,7 @@ std::string StderrOf(Call call)
 {
     ::testing::internal::CaptureStderr();
     call();
-    const std::string all = ::testing::internal::GetCapturedStderr();
-    std::string ours;
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\n', start);
-        end = end == std::string::npos ? all.size() : end + 1;
-        if (all.compare(start, 1, "[") != 0) {
-            ours.append(all, start, end - start);
-        }
-        start = end;
-    }
-    return ours;
+    return TestPng::LoaderLines(::testing::internal::GetCapturedStderr());
 }
 
 void ExpectEmpty(const Image& image)

@@ -169,6 +169,21 @@ void RemoveTree(const std::string& path)
     std::filesystem::remove_all(path, ec);
 }
 
+std::string LoaderLines(const std::string& captured)
+{
+    std::string ours;
+    size_t start = 0;
+    while (start < captured.size()) {
+        size_t end = captured.find('\n', start);
+        end = end == std::string::npos ? captured.size() : end + 1;
+        if (captured.compare(start, 1, "[") != 0) {
+            ours.append(captured, start, end - start);
+        }
+        start = end;
+    }
+    return ours;
+}
+
 long StatusKb(const char* field)
 {
     FILE* file = std::fopen("/proc/self/status", "r");

@@ -1,6 +1,7 @@
 // Makes PNG files for the tests, benchmarks and fuzzers, so that they need no
 // picture files in the repository: with FFmpeg's own PNG encoder, or laid out
-// chunk by chunk for what no encoder writes.
+// chunk by chunk for what no encoder writes. Also the few readings the PNG
+// tests share: the loader's own lines and the process's peak memory.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +48,10 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // A fresh empty folder under the system's temporary folder; removed by RemoveTree.
 std::string MakeTempFolder();
 void RemoveTree(const std::string& path);
+
+// The lines of captured standard error that are the loader's own: FFmpeg's
+// log lines ("[png @ 0x...] ...") are the library's and are left out.
+std::string LoaderLines(const std::string& captured);
 
 // A value in kB from /proc/self/status ("VmRSS", "VmHWM"), or -1.
 long StatusKb(const char* field);
