@@ -1,22 +1,32 @@
 #!/usr/bin/env python3
-"""Whole-program figures of orbex-setup and Morvane, measured from outside
-on a running X server (DISPLAY), and printed as JSON:
+"""Whole-program figures of orbex-setup and Morvane, each beside a reference
+measured in the same run, alternating run by run, printed as JSON:
 
   setup_first_frame_ms      orbex-setup started until its first presented
                             frame is on screen, without a background picture
-  setup_first_frame_bg_ms   the same with a 4096 x 4096 background picture
-  setup_idle_cpu            CPU time (user + system) that the progress
-                            screen takes in 10 s of idling
-  setup_peak_kb             VmHWM of the progress screen, no picture
-  setup_peak_bg_kb          VmHWM of the progress screen, 4096 x 4096 picture
+  zenity_first_frame_ms     `zenity --progress` started until its first paint
+  imgui_first_frame_ms      Dear ImGui's own example_sdl3_sdlrenderer3
+                            started until its first presented frame
+  *_idle_cpu_percent        CPU time (user + system) over 10 s of idling,
+                            in percent of one core, for the three above
+  *_peak_kb                 their VmHWM by the end of that idling
+  setup_first_frame_bg_ms   orbex-setup with a 4096 x 4096 background picture
+  setup_peak_bg_kb          its VmHWM
   morvane_window_ms         the host listening until Morvane's window is mapped
   morvane_page_ms           the host listening until its page is on screen
+  webview_page_ms           a bare window of the same webview library started,
+                            the host already listening, until the page is on
+                            screen
+
+The references are built here into the temporary folder from the sources the
+build used (Dear ImGui, SDL3, the webview library), never kept.
 
 A frame counts as presented when a pixel of the window, away from any text,
-shows the colour the tool paints there: the plum clear colour under its two
-veils, or the picture under them. The pixel is read straight from the X
-server (XGetImage) every millisecond or so, through Xlib by ctypes, so the
-figure is not rounded up to the time a screenshot tool takes.
+shows the colour the program paints there: the plum clear colour under its
+two veils, the picture under them, the example's clear colour, or zenity's
+window background. The pixel is read straight from the X server (XGetImage)
+every millisecond or so, through Xlib by ctypes, so the figure is not rounded
+up to the time a screenshot tool takes.
 
 Usage: programs.py BUILD_DIR [--runs N]
 """
@@ -36,9 +46,11 @@ import time
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+TEST_HOST = os.path.join(HERE, "..", "tests", "launcher", "test_host.py")
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 PLUM = (33, 15, 31)
-PAGE_GREEN = (32, 160, 96)  # the page bench_host.py serves
+PAGE_GREEN = (32, 160, 96)  # the page test_host.py serves
+IMGUI_CLEAR = (115, 140, 153)  # the example's clear colour, 0.45 0.55 0.60
 SIDE = 4096
 
 
@@ -245,28 +257,43 @@ class Setup:
                                 stderr=subprocess.DEVNULL)
 
 
-def first_frame(x, program, picture, started):
-    """Seconds from `started` until the window shows a presented frame."""
+def painted_when(x, program, started, painted, what):
+    """Seconds from `started` until painted(colour, width, height, px, py)
+    holds for the pixel 20 px in from the bottom-right corner of a window of
+    the program, clear of any text."""
     def shown():
         for window, (width, height) in x.windows_of(program.pid):
-            # Bottom right, clear of the screen's text.
+            if width < 100 or height < 100:
+                continue
             px, py = width - 20, height - 20
             colour = x.pixel(window, px, py)
-            if colour is None:
-                continue
-            if picture:
-                # Cover fit of a square picture into a wider window: the
-                # picture's full width, its middle rows.
-                scale = width / SIDE
-                expected = veiled(picture_colour(int(px / scale), int((SIDE - height / scale) / 2 + py / scale)))
-                if close(colour, expected, 8):
-                    return time.monotonic()
-            elif close(colour, veiled(PLUM), 2):
+            if colour is not None and painted(colour, width, height, px, py):
                 return time.monotonic()
         if program.poll() is not None:
-            raise SystemExit(f"programs.py: orbex-setup ended with {program.returncode}")
+            raise SystemExit(f"programs.py: {what} ended with {program.returncode}")
         return None
-    return poll(shown, 30, "the first frame of orbex-setup") - started
+    return poll(shown, 30, f"the first frame of {what}") - started
+
+
+def setup_painted(picture):
+    def painted(colour, width, height, px, py):
+        if not picture:
+            return close(colour, veiled(PLUM), 2)
+        # Cover fit of a square picture into a wider window: the picture's
+        # full width, its middle rows.
+        scale = width / SIDE
+        expected = veiled(picture_colour(int(px / scale), int((SIDE - height / scale) / 2 + py / scale)))
+        return close(colour, expected, 8)
+    return painted
+
+
+def background_painted(colour, width, height, px, py):
+    """A window's light theme background (zenity's GTK), whatever its exact shade."""
+    return all(c >= 200 for c in colour) and max(colour) - min(colour) <= 12
+
+
+def imgui_painted(colour, width, height, px, py):
+    return close(colour, IMGUI_CLEAR, 2)
 
 
 def proc_cpu_seconds(pid):
@@ -293,43 +320,161 @@ def end(program):
         program.wait()
 
 
-def measure_setup(x, setup, runs, idle_seconds):
-    results = {}
-    for picture, key in ((False, "setup_first_frame_ms"), (True, "setup_first_frame_bg_ms")):
-        times, peaks = [], []
-        for _ in range(runs):
-            started = time.monotonic()
-            program = setup.start(picture)
-            try:
-                times.append(first_frame(x, program, picture, started) * 1000)
-                time.sleep(1.0)
-                peaks.append(peak_kb(program.pid))
-            finally:
-                end(program)
-        results[key] = times
-        results["setup_peak_bg_kb" if picture else "setup_peak_kb"] = peaks
+class Dialogs:
+    """orbex-setup's progress screen and the two programs it is weighed
+    against: zenity's progress dialog and Dear ImGui's bare SDL3 example."""
 
-    program = setup.start(False)
-    try:
-        first_frame(x, program, False, time.monotonic())
-        time.sleep(1.0)
-        before = proc_cpu_seconds(program.pid)
-        wall = time.monotonic()
-        time.sleep(idle_seconds)
-        used = proc_cpu_seconds(program.pid) - before
-        results["setup_idle_cpu"] = {"cpu_s": used, "wall_s": time.monotonic() - wall}
-    finally:
+    def __init__(self, setup, references):
+        self.setup = setup
+        self.references = references
+        self.zenity_input = None
+
+    def start(self, name):
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if name == "setup":
+            return self.setup.start(False), setup_painted(False)
+        if name == "imgui":
+            # In its own folder: the example writes imgui.ini where it runs.
+            return subprocess.Popen([self.references.imgui_example], cwd=os.path.dirname(
+                self.references.imgui_example), **quiet), imgui_painted
+        # zenity reads its progress from standard input: an open pipe on
+        # which nothing comes keeps it idling, as an installer between two
+        # steps would.
+        read_end, self.zenity_input = os.pipe()
+        program = subprocess.Popen(["zenity", "--progress", "--title=Vantorra", "--text=Copying game files",
+                                    "--percentage=40"], stdin=read_end, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        os.close(read_end)
+        return program, background_painted
+
+    def stop(self, program):
         end(program)
+        if self.zenity_input is not None:
+            os.close(self.zenity_input)
+            self.zenity_input = None
+
+
+def measure_dialogs(x, dialogs, runs, idle_seconds):
+    """First frame, then idle CPU and peak memory over idle_seconds, of the
+    three programs in turn, run after run."""
+    results = {}
+    for _ in range(runs):
+        for name in ("setup", "zenity", "imgui"):
+            started = time.monotonic()
+            program, painted = dialogs.start(name)
+            try:
+                results.setdefault(f"{name}_first_frame_ms", []).append(
+                    painted_when(x, program, started, painted, name) * 1000)
+                time.sleep(1.0)
+                before = proc_cpu_seconds(program.pid)
+                wall = time.monotonic()
+                time.sleep(idle_seconds)
+                used = proc_cpu_seconds(program.pid) - before
+                results.setdefault(f"{name}_idle_cpu_percent", []).append(
+                    100 * used / (time.monotonic() - wall))
+                results.setdefault(f"{name}_peak_kb", []).append(peak_kb(program.pid))
+            finally:
+                dialogs.stop(program)
     return results
+
+
+def measure_background(x, setup, runs):
+    times, peaks = [], []
+    for _ in range(runs):
+        started = time.monotonic()
+        program = setup.start(True)
+        try:
+            times.append(painted_when(x, program, started, setup_painted(True), "orbex-setup") * 1000)
+            time.sleep(1.0)
+            peaks.append(peak_kb(program.pid))
+        finally:
+            end(program)
+    return {"setup_first_frame_bg_ms": times, "setup_peak_bg_kb": peaks}
+
+
+# --- references ---------------------------------------------------------------
+
+def cmake_cache(build, name):
+    with open(os.path.join(build, "CMakeCache.txt")) as f:
+        for line in f:
+            if line.startswith(name + ":"):
+                return line.rstrip("\n").split("=", 1)[1]
+    raise SystemExit(f"programs.py: {name} is not in {build}/CMakeCache.txt")
+
+
+def compile_all(commands):
+    """Runs the compiler commands side by side; stops at the first failure."""
+    running = [subprocess.Popen(c, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE) for c in commands]
+    for command, process in zip(commands, running):
+        _, errors = process.communicate()
+        if process.returncode != 0:
+            sys.stderr.write(errors.decode(errors="replace"))
+            raise SystemExit(f"programs.py: could not build a reference: {' '.join(command)}")
+
+
+class References:
+    """The reference programs, built from the same Dear ImGui, SDL3 and
+    webview library as ours, at the optimisation of our build (-O2)."""
+
+    def __init__(self, build, work):
+        folder = os.path.join(work, "references")
+        os.makedirs(folder)
+        imgui = cmake_cache(build, "ORBEX_IMGUI_DIR")
+        sdl3 = cmake_cache(build, "ORBEX_SDL3_PREFIX")
+        sources = [os.path.join(imgui, name) for name in
+                   ("imgui.cpp", "imgui_draw.cpp", "imgui_tables.cpp", "imgui_widgets.cpp", "imgui_demo.cpp",
+                    "backends/imgui_impl_sdl3.cpp", "backends/imgui_impl_sdlrenderer3.cpp",
+                    "examples/example_sdl3_sdlrenderer3/main.cpp")]
+        objects = [os.path.join(folder, f"{i}.o") for i in range(len(sources))]
+        compile_all([["c++", "-O2", "-c", source, "-o", obj, "-I", imgui, "-I", os.path.join(imgui, "backends"),
+                      "-I", os.path.join(sdl3, "include")] for source, obj in zip(sources, objects)])
+        self.imgui_example = os.path.join(folder, "example_sdl3_sdlrenderer3")
+        sdl3_lib = os.path.join(sdl3, "lib")
+        compile_all([["c++", *objects, "-o", self.imgui_example, "-L", sdl3_lib, "-lSDL3",
+                      f"-Wl,-rpath,{sdl3_lib}"]])
+        # Linked to the library laid beside Morvane, as a program linked to it
+        # would be: the system's loader brings it in before main.
+        # The program names the library by its SONAME, found through its run
+        # path in the references' folder.
+        self.bare_webview = os.path.join(folder, "bare_webview")
+        library = os.path.join(build, "launcher", "libwebview-x64.so")
+        dynamic = subprocess.run(["readelf", "-d", library], capture_output=True, text=True, check=True).stdout
+        soname = dynamic.split("Library soname: [", 1)[1].split("]", 1)[0]
+        os.symlink(library, os.path.join(folder, soname))
+        compile_all([["cc", "-O2", os.path.join(HERE, "bare_webview.c"), "-o", self.bare_webview, library,
+                      f"-Wl,-rpath,{folder}"]])
 
 
 # --- Morvane ------------------------------------------------------------------
 
-class Archive:
-    """Morvane's folder laid out as the unpacked archive, with the timing
-    stand-in as its host and the running Python as the archive's own."""
+def browser_env(**extra):
+    return dict(os.environ, GDK_BACKEND="x11", LANG="C.UTF-8", **extra)
 
-    def __init__(self, build, work):
+
+def page_on_screen(x, program, what):
+    """(mapped, page shown, window): the moments a window of the program
+    called "Morvane" is mapped and shows the host's page."""
+    def mapped():
+        for window, size in x.windows_of(program.pid):
+            if size[0] > 200 and x.name_of(window) == "Morvane":
+                return time.monotonic(), window, size
+        if program.poll() is not None:
+            raise SystemExit(f"programs.py: {what} ended with {program.returncode}")
+        return None
+    shown_at, window, (width, height) = poll(mapped, 60, f"the window of {what}")
+
+    def page():
+        colour = x.pixel(window, width // 2, height - 40)
+        return time.monotonic() if colour and close(colour, PAGE_GREEN, 6) else None
+    return shown_at, poll(page, 60, f"the host's page in {what}"), window
+
+
+class Archive:
+    """Morvane's folder laid out as the unpacked archive, with the test host
+    as its host and the running Python as the archive's own; and a folder
+    for the bare webview window's host."""
+
+    def __init__(self, build, work, references):
         self.root = os.path.join(work, "morvane")
         self.game = os.path.join(self.root, "game")
         os.makedirs(os.path.join(self.game, "morvane"))
@@ -337,51 +482,70 @@ class Archive:
         shutil.copy2(os.path.join(build, "launcher", "Morvane"), self.game)
         os.symlink(os.path.join(build, "launcher", "libwebview-x64.so"),
                    os.path.join(self.game, "libwebview-x64.so"))
-        shutil.copy2(os.path.join(HERE, "bench_host.py"), os.path.join(self.game, "morvane", "launcher_host.py"))
+        shutil.copy2(TEST_HOST, os.path.join(self.game, "morvane", "launcher_host.py"))
         os.symlink(os.path.realpath(sys.executable), os.path.join(self.game, "python", "bin", "python3"))
         self.record = os.path.join(self.root, "listening")
         self.close_tool = os.path.join(build, "tests", "x-close-request")
+        self.bare = references.bare_webview
+        self.bare_folder = os.path.join(work, "bare-host")
+        os.makedirs(self.bare_folder)
 
-    def run_once(self, x):
+    def close(self, program, window):
+        subprocess.run([self.close_tool, str(window)], check=True)
+        program.wait(15)
+
+    def morvane_once(self, x):
         for stale in (self.record, os.path.join(self.game, "launcher.port")):
             if os.path.exists(stale):
                 os.remove(stale)
-        env = dict(os.environ, GDK_BACKEND="x11", LANG="C.UTF-8", ORBEX_BENCH_HOST_RECORD=self.record)
-        program = subprocess.Popen([os.path.join(self.game, "Morvane")], cwd=self.root, env=env,
+        program = subprocess.Popen([os.path.join(self.game, "Morvane")], cwd=self.root,
+                                   env=browser_env(ORBEX_TEST_HOST_LISTENING=self.record),
                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                    stderr=subprocess.DEVNULL)
         try:
-            def mapped():
-                for window, size in x.windows_of(program.pid):
-                    if size[0] > 200 and x.name_of(window) == "Morvane":
-                        return time.monotonic(), window, size
-                if program.poll() is not None:
-                    raise SystemExit(f"programs.py: Morvane ended with {program.returncode}")
-                return None
-            shown_at, window, (width, height) = poll(mapped, 60, "Morvane's window")
-
-            def page():
-                colour = x.pixel(window, width // 2, height - 40)
-                return time.monotonic() if colour and close(colour, PAGE_GREEN, 6) else None
-            page_at = poll(page, 60, "the host's page")
+            shown_at, page_at, window = page_on_screen(x, program, "Morvane")
             with open(self.record) as f:
                 listening = float(f.read())
-            subprocess.run([self.close_tool, str(window)], check=True)
-            program.wait(15)
+            self.close(program, window)
             return (shown_at - listening) * 1000, (page_at - listening) * 1000
         finally:
             if program.poll() is None:
                 program.kill()
                 program.wait()
 
+    def bare_once(self, x):
+        """The bare window started once the same host already listens."""
+        port_file = os.path.join(self.bare_folder, "launcher.port")
+        if os.path.exists(port_file):
+            os.remove(port_file)
+        host = subprocess.Popen([sys.executable, TEST_HOST], cwd=self.bare_folder, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        program = None
+        try:
+            port = poll(lambda: os.path.exists(port_file) and open(port_file).read().strip(), 30,
+                        "the host's port")
+            started = time.monotonic()
+            program = subprocess.Popen([self.bare, f"http://127.0.0.1:{port}/"], env=browser_env(),
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            _, page_at, window = page_on_screen(x, program, "the bare webview window")
+            self.close(program, window)
+            return (page_at - started) * 1000
+        finally:
+            for process in (program, host):
+                if process is not None and process.poll() is None:
+                    process.kill()
+                    process.wait()
+
 
 def measure_morvane(x, archive, runs):
-    window, page = [], []
+    results = {"morvane_window_ms": [], "morvane_page_ms": [], "webview_page_ms": []}
     for _ in range(runs):
-        shown, drawn = archive.run_once(x)
-        window.append(shown)
-        page.append(drawn)
-    return {"morvane_window_ms": window, "morvane_page_ms": page}
+        shown, drawn = archive.morvane_once(x)
+        results["morvane_window_ms"].append(shown)
+        results["morvane_page_ms"].append(drawn)
+        results["webview_page_ms"].append(archive.bare_once(x))
+    return results
 
 
 def main():
@@ -390,14 +554,18 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
     if not os.environ.get("DISPLAY"):
         raise SystemExit("programs.py: needs an X server (DISPLAY)")
     x = X()
     work = tempfile.mkdtemp(prefix="orbex-bench-")
     try:
+        references = References(args.build, work)
+        setup = Setup(args.build, work)
         results = {"runs": args.runs, "idle_seconds": args.idle_seconds}
-        results.update(measure_setup(x, Setup(args.build, work), args.runs, args.idle_seconds))
-        results.update(measure_morvane(x, Archive(args.build, work), args.runs))
+        results.update(measure_dialogs(x, Dialogs(setup, references), args.runs, args.idle_seconds))
+        results.update(measure_background(x, setup, args.runs))
+        results.update(measure_morvane(x, Archive(args.build, work, references), args.runs))
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for key, value in list(results.items()):

@@ -13,10 +13,25 @@ void bind(void* library, const char* name, Function& target) {
     target = reinterpret_cast<Function>(symbol);
 }
 
+// The library is loaded once per run, whoever asks first.
+void* browser_library(const NativeString& library_folder) {
+    static bool tried = false;
+    static void* library = nullptr;
+    if (!tried) {
+        tried = true;
+        library = platform::load_browser_library(library_folder);
+    }
+    return library;
+}
+
 }  // namespace
 
+void preload_browser_library(const NativeString& library_folder) {
+    browser_library(library_folder);
+}
+
 BrowserWindow::BrowserWindow(const NativeString& library_folder) {
-    void* library = platform::load_browser_library(library_folder);
+    void* library = browser_library(library_folder);
     if (library == nullptr) throw BrowserUnavailable("the browser library can't be loaded");
     bind(library, "webview_create", api_.create);
     bind(library, "webview_destroy", api_.destroy);

@@ -1,8 +1,7 @@
 #pragma once
 // The embedded-browser window, over the webview library's C interface. The
-// library is loaded when the first window is made, so that a machine without
-// it, or without a usable browser runtime, gets our message instead of a
-// loader error.
+// library is loaded at run time, so that a machine without it, or without a
+// usable browser runtime, gets our message instead of a loader error.
 
 #include <stdexcept>
 #include <string>
@@ -14,11 +13,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Loads the browser library ahead of the first window, as the system's
+// loader would load a linked library, so that its loading overlaps other
+// waits. Whatever goes wrong is left for the window to report.
+void preload_browser_library(const NativeString& library_folder);
+
 class BrowserWindow {
 public:
     // Makes the library's own top-level window, without developer tools.
     // Throws BrowserUnavailable when the library beside the program can't be
-    // loaded or can't make a window.
+    // loaded (now or by an earlier preload) or can't make a window.
     explicit BrowserWindow(const NativeString& library_folder);
     ~BrowserWindow();
     BrowserWindow(const BrowserWindow&) = delete;

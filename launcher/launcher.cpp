@@ -73,6 +73,7 @@ int run_launcher() {
             return fail(Message::start_failure, python);
         }
 
+        preload_browser_library(exe_folder);  // while the host starts
         port = wait_for_port(exe_folder, port_file);
         if (platform::stop_requested()) {
             end_started_host(host, 0, port_file, port);

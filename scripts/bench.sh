@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds what the benchmarks need, runs them and prints one table: the
 # status-line reader and the PNG loader (Google Benchmark), then whole-program
-# figures of orbex-setup and Morvane (bench/programs.py) on an X server: the
+# figures of orbex-setup and Morvane (bench/programs.py), each beside a
+# reference program measured in the same run, on an X server: the
 # one in DISPLAY when it answers, else an Xvfb of its own, stopped afterwards.
 # Benchmarks are never part of scripts/test.sh. Extra arguments go to
 # bench/programs.py (e.g. --runs 9).
@@ -38,6 +39,11 @@ step() {
   "$@" >"$work/$name.json" 2>"$work/step.log" || { cat "$work/step.log" >&2; exit 1; }
 }
 step progress "$build/tests/progress/bench_progress" --benchmark_format=json
-step png "$build/tests/png/bench_png" --benchmark_format=json
+# Each run times LoadRgba and FFmpeg alone on the same file in turn.
+png_runs=()
+for run in 1 2 3 4 5; do
+  step "png-$run" "$build/tests/png/bench_png" --benchmark_format=json
+  png_runs+=("$work/png-$run.json")
+done
 step programs python3 "$root/bench/programs.py" "$build" "$@"
-python3 "$root/bench/table.py" "$work/progress.json" "$work/png.json" "$work/programs.json"
+python3 "$root/bench/table.py" "$work/progress.json" "$work/programs.json" "${png_runs[@]}"

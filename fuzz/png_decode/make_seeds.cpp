@@ -3,8 +3,6 @@
 // by FFmpeg's encoder through the tests' own writer), and a few laid out by
 // hand with what the encoder never writes (interlacing, compressed text and
 // profile chunks, a side above the limit, a file cut short).
-#include <zlib.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -17,57 +15,17 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void put32(Bytes& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
-}
-
-void add_chunk(Bytes& png, const char* type, const Bytes& body)
-{
-    put32(png, static_cast<uint32_t>(body.size()));
-    const size_t crc_from = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), body.begin(), body.end());
-    put32(png, static_cast<uint32_t>(crc32(0, png.data() + crc_from, static_cast<uInt>(png.size() - crc_from))));
-}
-
-Bytes deflated(const Bytes& raw)
-{
-    Bytes out(compressBound(static_cast<uLong>(raw.size())));
-    uLongf length = static_cast<uLongf>(out.size());
-    if (compress2(out.data(), &length, raw.data(), static_cast<uLong>(raw.size()), 9) != Z_OK)
-        return {};
-    out.resize(length);
-    return out;
-}
-
 // 8-bit RGBA rows, each with filter byte 0, laid out as the interlace asks.
 Bytes hand_made(uint32_t width, uint32_t height, uint8_t interlace, const std::vector<std::pair<const char*, Bytes>>& extra)
 {
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    Bytes header;
-    put32(header, width);
-    put32(header, height);
-    header.insert(header.end(), {8, 6, 0, 0, interlace});
-    add_chunk(png, "IHDR", header);
-    for (const auto& chunk : extra)
-        add_chunk(png, chunk.first, chunk.second);
     // Enough zero rows for either layout: each Adam7 pass row has its own filter byte.
     const Bytes rows((1 + width * 4) * height * 2, 0);
-    add_chunk(png, "IDAT", deflated(rows));
-    add_chunk(png, "IEND", {});
-    return png;
+    return TestPng::HandMade(width, height, 8, 6, interlace, TestPng::Deflate(rows), extra);
 }
 
 Bytes named_stream(const char* name, const Bytes& raw)
 {
-    Bytes body(name, name + std::strlen(name));
-    body.push_back(0);
-    body.push_back(0);
-    const Bytes stream = deflated(raw);
-    body.insert(body.end(), stream.begin(), stream.end());
-    return body;
+    return TestPng::NamedStream(name, TestPng::Deflate(raw));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "png/png.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -113,13 +114,31 @@ uint64_t inflated_size(uint32_t width, uint32_t height, uint8_t depth, uint8_t c
     return total;
 }
 
+// Deflate's stored blocks hold at most this many bytes each, behind a
+// five-byte header.
+constexpr uint64_t kStoredBlock = 65535;
+constexpr uint64_t kStoredHeader = 5;
+
+// Where output byte `at` of a zlib stream of stored blocks lies in it: behind
+// the two-byte stream header and the headers of its block and those before.
+uint64_t stored_offset(uint64_t at)
+{
+    return 2 + (at / kStoredBlock + 1) * kStoredHeader + at;
+}
+
 // Counts what a zlib stream inflates to, fed in pieces, and stops counting as
-// soon as the count passes a limit. The output itself is thrown away.
+// soon as the count passes a limit. The first `keep_size` bytes that come out
+// are kept at `keep`, laid out as the contents of stored blocks (see
+// stored_offset); the rest is thrown away.
 struct InflateMeter {
     z_stream stream{};
     bool ready = false;
     bool ended = false;  // the stream ended, or FFmpeg will refuse it as it does
+    bool finished = false;  // it ended as a stream should, its checksum right
+    bool surplus = false;   // input came after its end
     uint64_t count = 0;
+    uint8_t* keep = nullptr;
+    uint64_t keep_size = 0;
     std::vector<uint8_t> scratch = std::vector<uint8_t>(65536);
 
     InflateMeter() { ready = inflateInit(&stream) == Z_OK; }
@@ -136,26 +155,140 @@ struct InflateMeter {
     bool feed(const uint8_t* bytes, uint64_t length, uint64_t limit)
     {
         if (!ready || ended) {
+            surplus = surplus || length > 0;
             return true;
         }
         stream.next_in = const_cast<uint8_t*>(bytes);
         stream.avail_in = static_cast<uInt>(length);
         while (stream.avail_in > 0) {
+            uint64_t room = scratch.size();
             stream.next_out = scratch.data();
-            stream.avail_out = static_cast<uInt>(scratch.size());
+            if (count < keep_size) {
+                room = std::min(kStoredBlock - count % kStoredBlock, keep_size - count);
+                stream.next_out = keep + stored_offset(count);
+            }
+            stream.avail_out = static_cast<uInt>(room);
             const int result = inflate(&stream, Z_NO_FLUSH);
-            count += scratch.size() - stream.avail_out;
+            count += room - stream.avail_out;
             if (count > limit) {
                 return false;
             }
             if (result != Z_OK) {
                 ended = true;
+                finished = result == Z_STREAM_END;
+                surplus = stream.avail_in > 0;
                 break;
             }
         }
         return true;
     }
 };
+
+// A copy of a PNG whose image data FFmpeg takes in at the speed of a copy:
+// its IDAT chunks are replaced by one that holds the same rows as a zlib
+// stream of stored blocks, inflated once by the screening, where FFmpeg
+// would otherwise inflate every row a second time. The copy is laid in the
+// vector that later holds the result: the conversion overwrites it, and the
+// pages it touches first are those the result needs anyway.
+struct Repack {
+    std::vector<uint8_t>* store = nullptr;  // null: FFmpeg reads the bytes as they came
+    uint64_t idat_at = 0;     // where the first IDAT chunk starts, in both files
+    uint64_t idat_end = 0;    // where the last one ends, in the original
+    uint64_t rows = 0;        // bytes the stream holds
+    uint64_t stream_size = 0;
+    uint64_t size = 0;        // of the copy, without the decoder's zeroed padding
+
+    // Room for the copy in `target`, zeroed; false leaves it unused.
+    bool start(std::vector<uint8_t>& target, uint64_t first, uint64_t end, uint64_t file_size,
+               uint64_t row_bytes, uint64_t result_bytes)
+    {
+        idat_at = first;
+        idat_end = end;
+        rows = row_bytes;
+        const uint64_t blocks = (rows + kStoredBlock - 1) / kStoredBlock;
+        stream_size = 2 + blocks * kStoredHeader + rows + 4;
+        if (stream_size > 0x7fffffff) {
+            return false;
+        }
+        size = idat_at + 12 + stream_size + (file_size - idat_end);
+        target.reserve(std::max(size + AV_INPUT_BUFFER_PADDING_SIZE, result_bytes));
+        target.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+        store = &target;
+        return true;
+    }
+
+    uint8_t* bytes() const { return store != nullptr ? store->data() : nullptr; }
+    uint8_t* stream() const { return bytes() + idat_at + 8; }
+
+    // Lays the rest of the copy around the inflated rows: the bytes before
+    // and after the original's IDAT chunks, the stream's header, block
+    // headers and checksum, the chunk's length and CRC.
+    void finish(const uint8_t* data, uint32_t adler)
+    {
+        uint8_t* out = bytes();
+        std::memcpy(out, data, idat_at);
+        put_32(out + idat_at, static_cast<uint32_t>(stream_size));
+        std::memcpy(out + idat_at + 4, "IDAT", 4);
+        uint8_t* s = stream();
+        s[0] = 0x78;  // deflate with a 32 KiB window; 0x7801 is a multiple of 31
+        s[1] = 0x01;
+        for (uint64_t at = 0; at < rows; at += kStoredBlock) {
+            const uint16_t length = static_cast<uint16_t>(std::min(kStoredBlock, rows - at));
+            const uint16_t complement = static_cast<uint16_t>(~length);
+            uint8_t* header = s + stored_offset(at) - kStoredHeader;
+            header[0] = at + length == rows ? 1 : 0;  // the last block says so
+            header[1] = static_cast<uint8_t>(length);
+            header[2] = static_cast<uint8_t>(length >> 8);
+            header[3] = static_cast<uint8_t>(complement);
+            header[4] = static_cast<uint8_t>(complement >> 8);
+        }
+        put_32(s + stream_size - 4, adler);
+        put_32(s + stream_size, static_cast<uint32_t>(crc32(crc32(0, out + idat_at + 4, 4), s,
+                                                            static_cast<uInt>(stream_size))));
+        std::memcpy(s + stream_size + 4, data + idat_end, size - (idat_at + 12 + stream_size));
+    }
+
+    // Gives the room back: FFmpeg reads the original.
+    void drop()
+    {
+        if (store != nullptr) {
+            std::vector<uint8_t>().swap(*store);
+            store = nullptr;
+        }
+    }
+
+    static void put_32(uint8_t* at, uint32_t value)
+    {
+        at[0] = static_cast<uint8_t>(value >> 24);
+        at[1] = static_cast<uint8_t>(value >> 16);
+        at[2] = static_cast<uint8_t>(value >> 8);
+        at[3] = static_cast<uint8_t>(value);
+    }
+};
+
+// Where the image data lies: from the start of the first IDAT chunk to the
+// end of the last, chunks read as FFmpeg reads them. False when there is
+// none, or when other chunks lie between them.
+bool idat_run(const uint8_t* data, uint64_t size, uint64_t& first, uint64_t& end)
+{
+    first = 0;
+    end = 0;
+    for (uint64_t at = 8; size - at >= 12;) {
+        const uint64_t length = big_endian_32(data + at);
+        if (length > size - at - 12 || std::memcmp(data + at + 4, "IEND", 4) == 0) {
+            break;
+        }
+        if (std::memcmp(data + at + 4, "IDAT", 4) == 0) {
+            if (end != 0 && end != at) {
+                return false;
+            }
+            first = end == 0 ? at : first;
+            end = at + 12 + length;
+        }
+        at += 12 + length;
+    }
+    return end != 0;
+}
 
 // Text and colour profiles are nothing this loader shows; FFmpeg keeps them
 // whole, however large, so they get a modest allowance of their own.
@@ -169,7 +302,9 @@ constexpr uint64_t kMetadataAllowance = uint64_t{16} << 20;
 // for minutes; and it inflates compressed text and colour profiles without
 // any bound. False (with a line) refuses the bytes. Anything that does not
 // look like a PNG, or that FFmpeg refuses by itself, is left to FFmpeg.
-bool screen_png(const uint8_t* data, uint64_t size)
+// The rows inflated on the way are kept in `repack`, in `store`, when the
+// file allows.
+bool screen_png(const uint8_t* data, uint64_t size, std::vector<uint8_t>& store, Repack& repack)
 {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (size < 33 || std::memcmp(data, signature, 8) != 0 || big_endian_32(data + 8) != 13 ||
@@ -188,6 +323,17 @@ bool screen_png(const uint8_t* data, uint64_t size)
     const uint64_t image_allowance = 2 * needed + (uint64_t{1} << 20);
 
     InflateMeter image_data;
+    // The copy lives beside FFmpeg's frame until the conversion: rows larger
+    // than those of the result, 8-bit RGBA, (16-bit samples) would raise the
+    // peak, and such files keep the slower road.
+    uint64_t idat_first = 0;
+    uint64_t idat_end = 0;
+    if (needed > 0 && needed <= inflated_size(width, height, 8, 6, data[28] != 0) &&
+        idat_run(data, size, idat_first, idat_end) &&
+        repack.start(store, idat_first, idat_end, size, needed, uint64_t{width} * height * 4)) {
+        image_data.keep = repack.stream();
+        image_data.keep_size = needed;
+    }
     uint64_t metadata = 0;
     bool within = true;
     for (uint64_t at = 8; within && size - at >= 12;) {
@@ -219,19 +365,31 @@ bool screen_png(const uint8_t* data, uint64_t size)
                      "ORBEX PNG: compressed data inflates far beyond a %ux%u picture (%zu input bytes)\n",
                      width, height, static_cast<size_t>(size));
     }
+    // Only rows that are exactly the picture's, in a stream that ended right
+    // with the image data, are handed on as a copy; FFmpeg reads anything
+    // else as it came, with its own handling of what is odd about it.
+    if (within && repack.store != nullptr && image_data.finished && !image_data.surplus &&
+        image_data.count == needed) {
+        repack.finish(data, static_cast<uint32_t>(image_data.stream.adler));
+    } else {
+        repack.drop();
+    }
     return within;
 }
 
 // The decoding proper; the caller owns and frees the three FFmpeg objects.
+// The repacked copy, when there is one, is what FFmpeg reads.
 bool decode_with(AVCodecContext* context, const AVCodec* decoder, AVPacket* packet, AVFrame* frame,
-                 const uint8_t* data, uint64_t size, bool padded, Image& image)
+                 const uint8_t* data, uint64_t size, bool padded, Repack& repack, Image& image)
 {
     const int opened = avcodec_open2(context, decoder, nullptr);
     if (opened < 0) {
         std::fprintf(stderr, "ORBEX PNG: failed to open PNG decoder (FFmpeg error %d)\n", opened);
         return false;
     }
-    if (!fill_packet(packet, data, size, padded)) {
+    const bool repacked = repack.store != nullptr;
+    if (!fill_packet(packet, repacked ? repack.bytes() : data, repacked ? repack.size : size,
+                     repacked || padded)) {
         return false;
     }
 
@@ -257,6 +415,7 @@ bool decode_with(AVCodecContext* context, const AVCodec* decoder, AVPacket* pack
     if (r != 0) {
         return false;
     }
+    av_packet_unref(packet);  // the conversion writes over the copy
     if (frame->width < 1 || frame->width > kMaxSide || frame->height < 1 || frame->height > kMaxSide) {
         std::fprintf(stderr, "ORBEX PNG: invalid decoded image dimensions %dx%d\n", frame->width, frame->height);
         return false;
@@ -271,7 +430,9 @@ bool decode(const uint8_t* data, uint64_t size, bool padded, Image& image)
     if (data == nullptr || size == 0 || size > kMaxInputBytes) {
         return false;
     }
-    if (!screen_png(data, size)) {
+    Repack repack;
+    if (!screen_png(data, size, image.pixels, repack)) {
+        empty_image(image);
         return false;
     }
 
@@ -282,7 +443,7 @@ bool decode(const uint8_t* data, uint64_t size, bool padded, Image& image)
 
     bool ok = false;
     if (context != nullptr && packet != nullptr && frame != nullptr) {
-        ok = decode_with(context, decoder, packet, frame, data, size, padded, image);
+        ok = decode_with(context, decoder, packet, frame, data, size, padded, repack, image);
     }
 
     av_frame_free(&frame);

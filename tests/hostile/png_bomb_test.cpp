@@ -6,6 +6,7 @@
 #include "ffmpeg_lines.h"
 #include "peak_memory.h"
 #include "png/png.h"
+#include "png_writer.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -20,52 +21,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void put32(Bytes& out, uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>(value >> shift));
-    }
-}
-
-void add_chunk(Bytes& png, const char* type, const Bytes& body)
-{
-    put32(png, static_cast<uint32_t>(body.size()));
-    const size_t crc_from = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), body.begin(), body.end());
-    put32(png, static_cast<uint32_t>(crc32(0, png.data() + crc_from, static_cast<uInt>(png.size() - crc_from))));
-}
-
-// depth 8; colour 0 gray, 6 RGBA; interlace 0 or 1.
-Bytes png_file(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour, uint8_t interlace,
-               const Bytes& image_data, const std::vector<std::pair<const char*, Bytes>>& extra = {})
-{
-    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    Bytes header;
-    put32(header, width);
-    put32(header, height);
-    header.insert(header.end(), {depth, colour, 0, 0, interlace});
-    add_chunk(png, "IHDR", header);
-    for (const auto& chunk : extra) {
-        add_chunk(png, chunk.first, chunk.second);
-    }
-    // Split like encoders do, so the data crosses chunk borders.
-    for (size_t at = 0; at < image_data.size(); at += 65536) {
-        const size_t end = std::min(image_data.size(), at + 65536);
-        add_chunk(png, "IDAT", Bytes(image_data.begin() + static_cast<std::ptrdiff_t>(at),
-                                     image_data.begin() + static_cast<std::ptrdiff_t>(end)));
-    }
-    add_chunk(png, "IEND", {});
-    return png;
-}
-
 Bytes zlib_of_zeros(size_t count)
 {
-    Bytes zeros(count, 0);
-    Bytes out(compressBound(static_cast<uLong>(count)));
-    uLongf length = static_cast<uLongf>(out.size());
-    EXPECT_EQ(Z_OK, compress2(out.data(), &length, zeros.data(), static_cast<uLong>(count), 9));
-    out.resize(length);
+    Bytes out = TestPng::Deflate(Bytes(count, 0));
+    EXPECT_FALSE(out.empty());
     return out;
 }
 
@@ -103,16 +62,6 @@ Bytes zlib_bomb(size_t mebibytes)
     }
     out.insert(out.end(), end.begin(), end.end());
     return out;
-}
-
-// A text or profile chunk body: a name, its end, method 0, the stream.
-Bytes named_stream(const char* name, const Bytes& stream)
-{
-    Bytes body(name, name + std::strlen(name));
-    body.push_back(0);
-    body.push_back(0);
-    body.insert(body.end(), stream.begin(), stream.end());
-    return body;
 }
 
 struct Outcome {
@@ -157,7 +106,7 @@ TEST(PngBombs, HugeDeclaredSizesAreRefusedWithoutTheirMemory)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        const Bytes png = png_file(c.width, c.height, 8, c.colour, 0, zlib_of_zeros(2 * (1 + c.width * 4)));
+        const Bytes png = TestPng::HandMade(c.width, c.height, 8, c.colour, 0, zlib_of_zeros(2 * (1 + c.width * 4)));
         OrbexPng::Image image;
         const Outcome out = decode(png, image);
         EXPECT_FALSE(out.decoded);
@@ -175,8 +124,8 @@ TEST(PngBombs, ImageDataThatInflatesFarPastThePictureIsRefusedQuickly)
 {
     // 2 GiB behind a 1 x 1 picture: FFmpeg inflates all of it two bytes a
     // row, which took tens of seconds; 64 MiB behind a 4096 x 4096 gray one.
-    const Bytes tiny = png_file(1, 1, 8, 0, 0, zlib_bomb(2048));
-    const Bytes wide = png_file(4096, 4096, 8, 0, 0, zlib_bomb(64));
+    const Bytes tiny = TestPng::HandMade(1, 1, 8, 0, 0, zlib_bomb(2048));
+    const Bytes wide = TestPng::HandMade(4096, 4096, 8, 0, 0, zlib_bomb(64));
     for (const auto& c : {std::make_pair(&tiny, "1x1"), std::make_pair(&wide, "4096x4096")}) {
         SCOPED_TRACE(c.second);
         OrbexPng::Image image;
@@ -193,7 +142,7 @@ TEST(PngBombs, CompressedTextAndProfilesThatInflateToGigabytesAreRefused)
     const Bytes pixel = zlib_of_zeros(2);
     for (const char* type : {"zTXt", "iCCP"}) {
         SCOPED_TRACE(type);
-        const Bytes png = png_file(1, 1, 8, 0, 0, pixel, {{type, named_stream("Comment", zlib_bomb(1024))}});
+        const Bytes png = TestPng::HandMade(1, 1, 8, 0, 0, pixel, {{type, TestPng::NamedStream("Comment", zlib_bomb(1024))}});
         OrbexPng::Image image;
         const Outcome out = decode(png, image);
         EXPECT_FALSE(out.decoded);
@@ -235,11 +184,12 @@ TEST(PngBombs, HonestFilesOfTheSameShapesStillDecode)
         Bytes png;
         int side;
     } cases[] = {
-        {"largest gray, interlaced", png_file(4096, 4096, 8, 0, 1, zlib_of_zeros(interlaced_gray_bytes(4096, 4096))),
+        {"largest gray, interlaced", TestPng::HandMade(4096, 4096, 8, 0, 1, zlib_of_zeros(interlaced_gray_bytes(4096, 4096))),
          4096},
-        {"16-bit RGBA", png_file(1024, 1024, 16, 6, 0, zlib_of_zeros(1024 * (1 + 1024 * 8))), 1024},
-        {"with a 200 KiB comment", png_file(1, 1, 8, 0, 0, zlib_of_zeros(2),
-                                            {{"zTXt", named_stream("Comment", zlib_of_zeros(200 << 10))}}),
+        {"16-bit RGBA", TestPng::HandMade(1024, 1024, 16, 6, 0, zlib_of_zeros(1024 * (1 + 1024 * 8))), 1024},
+        {"rows followed by a little more", TestPng::HandMade(64, 64, 8, 0, 0, zlib_of_zeros(64 * 65 + 4000)), 64},
+        {"with a 200 KiB comment", TestPng::HandMade(1, 1, 8, 0, 0, zlib_of_zeros(2),
+                                            {{"zTXt", TestPng::NamedStream("Comment", zlib_of_zeros(200 << 10))}}),
          1},
     };
     for (auto& c : cases) {

@@ -146,9 +146,11 @@ def case_start_failure():
 
 
 def case_time_out():
-    """A host that never listens: 80 probes, the box, and only then the host ends."""
+    """A host that never listens: 80 probes, the box, and only then the host ends.
+    The browser library is missing too: the launcher tries it during the wait,
+    but its box belongs after the wait, so only the time-out box shows."""
     with Archive() as archive, AccessibilityBus() as bus:
-        archive.add_program()
+        archive.add_program(with_library=False)
         archive.add_host("launcher/morvane")
         archive.add_python("../python/bin/python3")
         started = time.monotonic()

@@ -14,6 +14,9 @@ folder and serves a page. The environment steers it:
   ORBEX_TEST_HOST_PORT_DIR where to write launcher.port (default: cwd)
   ORBEX_TEST_HOST_GAME    when set, it first starts a child of its own, as
                           the host starts the game, and reports it
+  ORBEX_TEST_HOST_LISTENING a file in which it notes the moment its port
+                          answers (time.monotonic, CLOCK_MONOTONIC), before
+                          it names the port; the benchmarks time from there
 """
 import http.server
 import json
@@ -57,6 +60,14 @@ def write_port(port):
     os.replace(temp, os.path.join(folder, "launcher.port"))
 
 
+def note_listening(moment):
+    path = os.environ.get("ORBEX_TEST_HOST_LISTENING")
+    if path:
+        with open(path + ".tmp", "w") as f:
+            f.write(repr(moment))
+        os.replace(path + ".tmp", path)
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         report({"event": "request", "path": self.path, "host": self.headers.get("Host")})
@@ -90,6 +101,7 @@ def main():
     if mode.startswith("delay:"):
         time.sleep(float(mode.split(":", 1)[1]))
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    note_listening(time.monotonic())
     write_port(server.server_address[1])
     server.serve_forever()
 

@@ -1,5 +1,8 @@
 #include "png_writer.h"
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +80,68 @@ std::vector<uint8_t> EncodeSolid(int width, int height, uint8_t r, uint8_t g, ui
         rows[i + 3] = a;
     }
     return Encode(width, height, AV_PIX_FMT_RGBA, rows);
+}
+
+namespace {
+
+void put32(std::vector<uint8_t>& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out.push_back(static_cast<uint8_t>(value >> shift));
+    }
+}
+
+}  // namespace
+
+void AddChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& body)
+{
+    put32(png, static_cast<uint32_t>(body.size()));
+    const size_t crc_from = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), body.begin(), body.end());
+    put32(png, static_cast<uint32_t>(crc32(0, png.data() + crc_from, static_cast<uInt>(png.size() - crc_from))));
+}
+
+std::vector<uint8_t> HandMade(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour, uint8_t interlace,
+                              const std::vector<uint8_t>& image_data,
+                              const std::vector<std::pair<const char*, std::vector<uint8_t>>>& extra)
+{
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::vector<uint8_t> header;
+    put32(header, width);
+    put32(header, height);
+    header.insert(header.end(), {depth, colour, 0, 0, interlace});
+    AddChunk(png, "IHDR", header);
+    for (const auto& chunk : extra) {
+        AddChunk(png, chunk.first, chunk.second);
+    }
+    for (size_t at = 0; at < image_data.size(); at += 65536) {
+        const size_t end = std::min(image_data.size(), at + 65536);
+        AddChunk(png, "IDAT", std::vector<uint8_t>(image_data.begin() + static_cast<std::ptrdiff_t>(at),
+                                                   image_data.begin() + static_cast<std::ptrdiff_t>(end)));
+    }
+    AddChunk(png, "IEND", {});
+    return png;
+}
+
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& raw)
+{
+    std::vector<uint8_t> out(compressBound(static_cast<uLong>(raw.size())));
+    uLongf length = static_cast<uLongf>(out.size());
+    if (compress2(out.data(), &length, raw.data(), static_cast<uLong>(raw.size()), 9) != Z_OK) {
+        return {};
+    }
+    out.resize(length);
+    return out;
+}
+
+std::vector<uint8_t> NamedStream(const char* name, const std::vector<uint8_t>& stream)
+{
+    std::vector<uint8_t> body(name, name + std::strlen(name));
+    body.push_back(0);
+    body.push_back(0);
+    body.insert(body.end(), stream.begin(), stream.end());
+    return body;
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)

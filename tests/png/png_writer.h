@@ -1,9 +1,12 @@
-// Makes PNG files for the tests with FFmpeg's own PNG encoder, so the tests
-// need no picture files in the repository.
+// Makes PNG files for the tests, benchmarks and fuzzers, so that they need no
+// picture files in the repository: with FFmpeg's own PNG encoder, or laid out
+// chunk by chunk for what no encoder writes. Also the few readings the PNG
+// tests share: the loader's own lines and the process's peak memory.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -23,6 +26,22 @@ std::vector<uint8_t> EncodePattern(int width, int height);
 
 // One colour all over.
 std::vector<uint8_t> EncodeSolid(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
+
+// A PNG laid out by hand: signature, IHDR of the given depth, colour type
+// and interlace method, the extra chunks as they are, the image data split
+// into IDAT chunks of 64 KiB as encoders do, IEND.
+std::vector<uint8_t> HandMade(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour, uint8_t interlace,
+                              const std::vector<uint8_t>& image_data,
+                              const std::vector<std::pair<const char*, std::vector<uint8_t>>>& extra = {});
+
+// Appends one chunk (length, type, body, CRC) to png.
+void AddChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& body);
+
+// A zlib stream of raw, at the highest level; no bytes when zlib fails.
+std::vector<uint8_t> Deflate(const std::vector<uint8_t>& raw);
+
+// A zTXt or iCCP body: a name, its end, compression method 0, the stream.
+std::vector<uint8_t> NamedStream(const char* name, const std::vector<uint8_t>& stream);
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
