@@ -161,23 +161,26 @@ void report_start_failure(const char* step, int error) {
     report_failure("host start", step, error);
 }
 
+// Tells the launcher which step of the host start failed, and why, then ends
+// the child before it becomes the host.
+[[noreturn]] void abandon_start(int report_fd, StartStep step) {
+    const StartFailure failure{step, errno};
+    if (write(report_fd, &failure, sizeof failure) < 0) {
+        // The launcher then sees no report and takes the start as done;
+        // the interpreter was never run, so the wait for its port ends it.
+    }
+    _exit(127);
+}
+
 // Runs in the forked child of a launcher that may have other threads, so
 // only calls that are safe there until the exec; everything else was made
 // ready before the fork.
 [[noreturn]] void become_host(const char* program, char* const arguments[],
                               const char* working_folder, pid_t launcher, int report_fd,
                               long open_max) {
-    const auto give_up = [&report_fd](StartStep step) {
-        const StartFailure failure{step, errno};
-        if (write(report_fd, &failure, sizeof failure) < 0) {
-            // The launcher then sees no report and takes the start as done;
-            // the interpreter was never run, so the wait for its port ends it.
-        }
-        _exit(127);
-    };
     // Killed with the launcher however it ends, SIGKILL or crash included;
     // a launcher already gone before this took hold would never end us.
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) give_up(StartStep::parent_death_signal);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) abandon_start(report_fd, StartStep::parent_death_signal);
     if (getppid() != launcher) _exit(127);
 
     // Standard streams may have been closed in the launcher, so the report
@@ -189,7 +192,7 @@ void report_start_failure(const char* step, int error) {
 
     // A session of its own keeps the host apart from our terminal; signals
     // start from their defaults whatever the launcher's libraries changed.
-    if (setsid() < 0) give_up(StartStep::session);
+    if (setsid() < 0) abandon_start(report_fd, StartStep::session);
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);
@@ -197,23 +200,23 @@ void report_start_failure(const char* step, int error) {
         if (signal_number == SIGKILL || signal_number == SIGSTOP) continue;
         // The C library keeps a few signals for itself and refuses them.
         if (sigaction(signal_number, &default_action, nullptr) != 0 && errno != EINVAL) {
-            give_up(StartStep::signals);
+            abandon_start(report_fd, StartStep::signals);
         }
     }
 
     const int null_fd = open("/dev/null", O_RDWR);
-    if (null_fd < 0) give_up(StartStep::null_device);
+    if (null_fd < 0) abandon_start(report_fd, StartStep::null_device);
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        if (dup2(null_fd, stream) < 0) give_up(StartStep::standard_streams);
+        if (dup2(null_fd, stream) < 0) abandon_start(report_fd, StartStep::standard_streams);
     }
     if (null_fd > STDERR_FILENO) close(null_fd);
 
-    if (chdir(working_folder) != 0) give_up(StartStep::working_folder);
+    if (chdir(working_folder) != 0) abandon_start(report_fd, StartStep::working_folder);
 
     // Nothing of ours is inherited: every other descriptor closes on exec
     // (the report pipe among them, which tells the launcher the exec worked).
     if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-        if (errno != ENOSYS && errno != EINVAL) give_up(StartStep::descriptors);
+        if (errno != ENOSYS && errno != EINVAL) abandon_start(report_fd, StartStep::descriptors);
         for (long fd = STDERR_FILENO + 1; fd < open_max; ++fd) {
             fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);  // EBADF for unused numbers
         }
@@ -221,9 +224,9 @@ void report_start_failure(const char* step, int error) {
 
     sigset_t no_signals;
     sigemptyset(&no_signals);
-    if (sigprocmask(SIG_SETMASK, &no_signals, nullptr) != 0) give_up(StartStep::signals);
+    if (sigprocmask(SIG_SETMASK, &no_signals, nullptr) != 0) abandon_start(report_fd, StartStep::signals);
     execve(program, arguments, environ);
-    give_up(StartStep::exec);
+    abandon_start(report_fd, StartStep::exec);
 }
 
 void reap(pid_t pid) {
