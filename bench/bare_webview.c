@@ -11,8 +11,7 @@ int webview_set_title(webview_t w, const char* title);
 int webview_set_size(webview_t w, int width, int height, int hints);
 int webview_navigate(webview_t w, const char* url);
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: %s ADDRESS\n", argv[0]);
         return 2;

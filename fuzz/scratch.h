@@ -20,16 +20,14 @@
 
 namespace fuzz {
 
-inline const std::filesystem::path& scratch_folder()
-{
+inline const std::filesystem::path& scratch_folder() {
     // Removed with the other statics when the run exits.
     static const TempFolder folder("orbex-fuzz");
     return folder.path();
 }
 
 // A folder of that name in the scratch folder, made when missing.
-inline std::filesystem::path scratch_subfolder(const char* name)
-{
+inline std::filesystem::path scratch_subfolder(const char* name) {
     const std::filesystem::path folder = scratch_folder() / name;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -41,8 +39,7 @@ inline std::filesystem::path scratch_subfolder(const char* name)
 }
 
 // Replaces the file's content with the input's bytes.
-inline void write_file(const std::filesystem::path& file, const uint8_t* data, size_t size)
-{
+inline void write_file(const std::filesystem::path& file, const uint8_t* data, size_t size) {
     std::FILE* out = std::fopen(file.c_str(), "wb");
     if (!out || (size && std::fwrite(data, 1, size, out) != size) || std::fclose(out) != 0) {
         std::perror("fuzz: cannot write the input file");
@@ -52,8 +49,7 @@ inline void write_file(const std::filesystem::path& file, const uint8_t* data, s
 
 // The input as a file in memory, opened by its path.
 struct MemoryFile {
-    explicit MemoryFile(const char* name) : fd(memfd_create(name, MFD_CLOEXEC))
-    {
+    explicit MemoryFile(const char* name) : fd(memfd_create(name, MFD_CLOEXEC)) {
         if (fd < 0) {
             std::perror("fuzz: memory file");
             std::abort();
@@ -64,9 +60,9 @@ struct MemoryFile {
     std::string path = "/proc/self/fd/" + std::to_string(fd);
 
     // Replaces the file's content with the input's bytes.
-    void fill(const uint8_t* data, size_t size) const
-    {
-        if (ftruncate(fd, 0) != 0 || (size && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))) {
+    void fill(const uint8_t* data, size_t size) const {
+        if (ftruncate(fd, 0) != 0 ||
+            (size && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))) {
             std::perror("fuzz: memory file");
             std::abort();
         }

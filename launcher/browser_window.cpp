@@ -32,7 +32,8 @@ void preload_browser_library(const NativeString& library_folder) {
 
 BrowserWindow::BrowserWindow(const NativeString& library_folder) {
     void* library = browser_library(library_folder);
-    if (library == nullptr) throw BrowserUnavailable("the browser library can't be loaded");
+    if (library == nullptr)
+        throw BrowserUnavailable("the browser library can't be loaded");
     bind(library, "webview_create", api_.create);
     bind(library, "webview_destroy", api_.destroy);
     bind(library, "webview_run", api_.run);
@@ -41,7 +42,8 @@ BrowserWindow::BrowserWindow(const NativeString& library_folder) {
     bind(library, "webview_set_size", api_.set_size);
     bind(library, "webview_navigate", api_.navigate);
     view_ = api_.create(0, nullptr);
-    if (view_ == nullptr) throw BrowserUnavailable("no usable browser runtime");
+    if (view_ == nullptr)
+        throw BrowserUnavailable("no usable browser runtime");
 }
 
 BrowserWindow::~BrowserWindow() {

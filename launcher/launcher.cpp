@@ -22,7 +22,8 @@ constexpr int window_height = 780;
 int wait_for_port(const NativeString& exe_folder, std::filesystem::path& port_file) {
     for (int probe = 0; probe < port_wait_probes && !platform::stop_requested(); ++probe) {
         const int port = probe_launcher_port(exe_folder, &port_file);
-        if (port != 0) return port;
+        if (port != 0)
+            return port;
         platform::pause_ms(port_wait_pause_ms);
     }
     return 0;
@@ -32,9 +33,11 @@ int wait_for_port(const NativeString& exe_folder, std::filesystem::path& port_fi
 // its port.
 void end_started_host(const platform::HostProcess& host, unsigned exit_code,
                       const std::filesystem::path& port_file, int port) {
-    if (!host.started) return;
+    if (!host.started)
+        return;
     platform::end_host(host, exit_code);
-    if (port != 0) forget_launcher_port(port_file, port);
+    if (port != 0)
+        forget_launcher_port(port_file, port);
 }
 
 int fail(Message message, const NativeString& detail = {}) {
@@ -49,7 +52,8 @@ int run_launcher() {
     const NativeString exe_folder = platform::program_folder();
     // Without it the searches would start at the root, and launcher.port
     // would be read wherever the launcher was started from.
-    if (exe_folder.empty()) return fail(Message::no_script);
+    if (exe_folder.empty())
+        return fail(Message::no_script);
     platform::HostProcess host;
     std::filesystem::path port_file;
 
@@ -59,14 +63,16 @@ int run_launcher() {
     if (port == 0) {
         const NativeString script =
             first_existing_path(platform::host_script_candidates(exe_folder));
-        if (script.empty()) return fail(Message::no_script);
+        if (script.empty())
+            return fail(Message::no_script);
 
         const NativeString from_python_txt =
             platform::python_txt_candidate(read_python_txt(script));
         // Started as the host, the launcher itself would start another one.
         const NativeString python = first_existing_path(
             platform::python_candidates(exe_folder, from_python_txt), platform::is_running_program);
-        if (python.empty()) return fail(Message::no_python);
+        if (python.empty())
+            return fail(Message::no_python);
 
         platform::hold_stop_requests();
         if (!platform::start_host(python, script, exe_folder, host)) {
@@ -103,7 +109,8 @@ int run_launcher() {
         exit_code = 1;
     }
     // Ended by a signal rather than by the player.
-    if (platform::stop_requested()) exit_code = 1;
+    if (platform::stop_requested())
+        exit_code = 1;
     end_started_host(host, 0, port_file, port);
     platform::sockets_cleanup();
     return exit_code;

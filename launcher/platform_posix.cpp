@@ -55,9 +55,11 @@ NativeString search_program_path(const char* name) {
     size_t start = 0;
     while (start <= folders.size()) {
         size_t end = folders.find(':', start);
-        if (end == std::string::npos) end = folders.size();
+        if (end == std::string::npos)
+            end = folders.size();
         std::string folder = folders.substr(start, end - start);
-        if (folder.empty()) folder = ".";  // an empty entry is the current folder
+        if (folder.empty())
+            folder = ".";  // an empty entry is the current folder
         const std::string candidate = folder + "/" + name;
         struct stat status;
         if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
@@ -73,9 +75,11 @@ NativeString search_program_path(const char* name) {
 // them every window's default. Needs an open display; done once.
 void use_program_icon() {
     static bool registered = false;
-    if (registered) return;
+    if (registered)
+        return;
     GdkDisplay* display = gdk_display_get_default();
-    if (display == nullptr) return;
+    if (display == nullptr)
+        return;
     morvane_register_resource();
     gtk_icon_theme_add_resource_path(gtk_icon_theme_get_for_display(display), icon_resource_path);
     gtk_window_set_default_icon_name(icon_name);
@@ -113,7 +117,8 @@ gboolean on_stop_pipe(gint fd, GIOCondition, gpointer) {
     char drained[64];
     while (read(fd, drained, sizeof drained) > 0) {
     }
-    if (stop_action) stop_action();
+    if (stop_action)
+        stop_action();
     return G_SOURCE_CONTINUE;
 }
 
@@ -132,14 +137,22 @@ enum class StartStep : int {
 
 const char* step_name(StartStep step) {
     switch (step) {
-    case StartStep::parent_death_signal: return "parent-death signal";
-    case StartStep::session: return "new session";
-    case StartStep::signals: return "default signal actions";
-    case StartStep::null_device: return "open /dev/null";
-    case StartStep::standard_streams: return "standard streams";
-    case StartStep::working_folder: return "working folder";
-    case StartStep::descriptors: return "close descriptors";
-    case StartStep::exec: break;
+        case StartStep::parent_death_signal:
+            return "parent-death signal";
+        case StartStep::session:
+            return "new session";
+        case StartStep::signals:
+            return "default signal actions";
+        case StartStep::null_device:
+            return "open /dev/null";
+        case StartStep::standard_streams:
+            return "standard streams";
+        case StartStep::working_folder:
+            return "working folder";
+        case StartStep::descriptors:
+            return "close descriptors";
+        case StartStep::exec:
+            break;
     }
     return "exec";
 }
@@ -180,24 +193,29 @@ void report_start_failure(const char* step, int error) {
                               long open_max) {
     // Killed with the launcher however it ends, SIGKILL or crash included;
     // a launcher already gone before this took hold would never end us.
-    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) abandon_start(report_fd, StartStep::parent_death_signal);
-    if (getppid() != launcher) _exit(127);
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0)
+        abandon_start(report_fd, StartStep::parent_death_signal);
+    if (getppid() != launcher)
+        _exit(127);
 
     // Standard streams may have been closed in the launcher, so the report
     // pipe may sit where /dev/null goes.
     if (report_fd <= STDERR_FILENO) {
         report_fd = fcntl(report_fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-        if (report_fd < 0) _exit(127);
+        if (report_fd < 0)
+            _exit(127);
     }
 
     // A session of its own keeps the host apart from our terminal; signals
     // start from their defaults whatever the launcher's libraries changed.
-    if (setsid() < 0) abandon_start(report_fd, StartStep::session);
+    if (setsid() < 0)
+        abandon_start(report_fd, StartStep::session);
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigemptyset(&default_action.sa_mask);
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-        if (signal_number == SIGKILL || signal_number == SIGSTOP) continue;
+        if (signal_number == SIGKILL || signal_number == SIGSTOP)
+            continue;
         // The C library keeps a few signals for itself and refuses them.
         if (sigaction(signal_number, &default_action, nullptr) != 0 && errno != EINVAL) {
             abandon_start(report_fd, StartStep::signals);
@@ -205,18 +223,23 @@ void report_start_failure(const char* step, int error) {
     }
 
     const int null_fd = open("/dev/null", O_RDWR);
-    if (null_fd < 0) abandon_start(report_fd, StartStep::null_device);
+    if (null_fd < 0)
+        abandon_start(report_fd, StartStep::null_device);
     for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        if (dup2(null_fd, stream) < 0) abandon_start(report_fd, StartStep::standard_streams);
+        if (dup2(null_fd, stream) < 0)
+            abandon_start(report_fd, StartStep::standard_streams);
     }
-    if (null_fd > STDERR_FILENO) close(null_fd);
+    if (null_fd > STDERR_FILENO)
+        close(null_fd);
 
-    if (chdir(working_folder) != 0) abandon_start(report_fd, StartStep::working_folder);
+    if (chdir(working_folder) != 0)
+        abandon_start(report_fd, StartStep::working_folder);
 
     // Nothing of ours is inherited: every other descriptor closes on exec
     // (the report pipe among them, which tells the launcher the exec worked).
     if (close_range(STDERR_FILENO + 1, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-        if (errno != ENOSYS && errno != EINVAL) abandon_start(report_fd, StartStep::descriptors);
+        if (errno != ENOSYS && errno != EINVAL)
+            abandon_start(report_fd, StartStep::descriptors);
         for (long fd = STDERR_FILENO + 1; fd < open_max; ++fd) {
             fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);  // EBADF for unused numbers
         }
@@ -224,7 +247,8 @@ void report_start_failure(const char* step, int error) {
 
     sigset_t no_signals;
     sigemptyset(&no_signals);
-    if (sigprocmask(SIG_SETMASK, &no_signals, nullptr) != 0) abandon_start(report_fd, StartStep::signals);
+    if (sigprocmask(SIG_SETMASK, &no_signals, nullptr) != 0)
+        abandon_start(report_fd, StartStep::signals);
     execve(program, arguments, environ);
     abandon_start(report_fd, StartStep::exec);
 }
@@ -244,8 +268,10 @@ bool connection_completes(int socket_fd) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
         const int ready = poll(&watched, 1, left > 0 ? static_cast<int>(left) : 0);
-        if (ready > 0) break;
-        if (ready == 0 || errno != EINTR) return false;
+        if (ready > 0)
+            break;
+        if (ready == 0 || errno != EINTR)
+            return false;
     }
     int error = 0;
     socklen_t size = sizeof error;
@@ -257,7 +283,8 @@ bool connection_completes(int socket_fd) {
 const char* messages_locale() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(name);
-        if (value != nullptr && value[0] != '\0') return value;
+        if (value != nullptr && value[0] != '\0')
+            return value;
     }
     return "C";
 }
@@ -277,7 +304,8 @@ NativeString program_folder() {
     // Fails for a program path longer than the system's path limit.
     std::error_code error;
     const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
+    if (error)
+        return {};
     return program.parent_path().native();
 }
 
@@ -303,11 +331,8 @@ std::vector<NativeString> python_candidates(const NativeString& exe_folder,
                                             const NativeString& from_python_txt) {
     NativeString on_path = search_program_path("python");
     NativeString on_path3 = search_program_path("python3");
-    return {exe_folder + "/python/bin/python3",
-            exe_folder + "/../python/bin/python3",
-            from_python_txt,
-            std::move(on_path),
-            std::move(on_path3)};
+    return {exe_folder + "/python/bin/python3", exe_folder + "/../python/bin/python3",
+            from_python_txt, std::move(on_path), std::move(on_path3)};
 }
 
 bool start_host(const NativeString& python, const NativeString& script,
@@ -316,7 +341,8 @@ bool start_host(const NativeString& python, const NativeString& script,
     // in another one, so it gets the path that names the same file there.
     std::error_code error;
     std::string program = std::filesystem::absolute(python, error).native();
-    if (error) program = python;
+    if (error)
+        program = python;
     std::string script_argument = script;
     std::string switch_argument = "--no-browser";
     char* arguments[] = {program.data(), script_argument.data(), switch_argument.data(), nullptr};
@@ -381,14 +407,17 @@ bool start_host(const NativeString& python, const NativeString& script,
 }
 
 void end_host(const HostProcess& host, unsigned) {
-    if (!host.started) return;
+    if (!host.started)
+        return;
     const pid_t pid = static_cast<pid_t>(host.id);
-    if (kill(pid, SIGKILL) != 0) report_failure("host end", "kill", errno);
+    if (kill(pid, SIGKILL) != 0)
+        report_failure("host end", "kill", errno);
     reap(pid);
 }
 
 void hold_stop_requests() {
-    if (stop_pipe[0] >= 0) return;
+    if (stop_pipe[0] >= 0)
+        return;
     if (pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         // The signals keep ending the launcher; the host then dies with it.
         report_failure("stop requests", "pipe", errno);
@@ -421,19 +450,22 @@ void on_stop_request(std::function<void()> action) {
     stop_action = std::move(action);
     // A request that came before the action, its wake-up perhaps already
     // taken by another loop, still reaches it.
-    if (stop_action && stop_signal != 0 && stop_pipe[1] >= 0) wake_stop_pipe();
+    if (stop_action && stop_signal != 0 && stop_pipe[1] >= 0)
+        wake_stop_pipe();
 }
 
 bool local_port_answers(int port) {
     const int socket_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-    if (socket_fd < 0) return false;
+    if (socket_fd < 0)
+        return false;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
     bool answered =
         connect(socket_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    if (!answered && errno == EINPROGRESS) answered = connection_completes(socket_fd);
+    if (!answered && errno == EINPROGRESS)
+        answered = connection_completes(socket_fd);
     close(socket_fd);
     return answered;
 }
@@ -449,7 +481,8 @@ bool interface_language_is_french() {
     const char* languages = std::getenv("LANGUAGE");
     if (languages != nullptr && !is_c_locale(locale)) {
         const size_t first_length = std::strcspn(languages, ":");
-        if (first_length > 0) return std::strncmp(languages, "fr", 2) == 0;
+        if (first_length > 0)
+            return std::strncmp(languages, "fr", 2) == 0;
     }
     return std::strncmp(locale, "fr", 2) == 0;
 }
@@ -480,19 +513,22 @@ void show_error(const NativeString& text) {
     g_signal_connect(dialog, "destroy", G_CALLBACK(on_dialog_destroy), &closed);
     gtk_window_present(GTK_WINDOW(dialog));
     // A stop request closes the box: the launcher then ends as it would after it.
-    while (!closed && !stop_requested()) g_main_context_iteration(nullptr, TRUE);
+    while (!closed && !stop_requested())
+        g_main_context_iteration(nullptr, TRUE);
     g_signal_handlers_disconnect_by_data(dialog, &closed);
     gtk_window_destroy(GTK_WINDOW(dialog));
     g_object_unref(dialog);
     // Let the window really leave the screen before the caller goes on.
-    while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
+    while (g_main_context_pending(nullptr))
+        g_main_context_iteration(nullptr, FALSE);
 }
 
 void* load_browser_library(const NativeString& exe_folder) {
     // The library draws on the display GTK opens. GTK answers "initialised"
     // to a second start even when its first found no display, so the library
     // can't be left to find that out itself once our message box has tried.
-    if (!gtk_init_check() || gdk_display_get_default() == nullptr) return nullptr;
+    if (!gtk_init_check() || gdk_display_get_default() == nullptr)
+        return nullptr;
     const std::string file = exe_folder + "/" + browser_library_name;
     return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
 }

@@ -28,7 +28,8 @@ static_assert(sizeof(STARTUPINFOW) == 104, "STARTUPINFOW has its x64 layout");
 // empty when nothing is found or the answer would not fit the buffer.
 NativeString search_program_path(const wchar_t* name, wchar_t (&buffer)[path_buffer_units]) {
     const DWORD length = SearchPathW(nullptr, name, L".exe", path_buffer_units, buffer, nullptr);
-    if (length == 0 || length >= path_buffer_units) return {};
+    if (length == 0 || length >= path_buffer_units)
+        return {};
     return NativeString(buffer);
 }
 
@@ -37,12 +38,12 @@ NativeString search_program_path(const wchar_t* name, wchar_t (&buffer)[path_buf
 // freed: they serve the window until the process ends.
 BOOL CALLBACK set_window_icon(HWND window, LPARAM) {
     const HMODULE module = GetModuleHandleW(nullptr);
-    const HANDLE big = LoadImageW(module, MAKEINTRESOURCEW(program_icon_resource), IMAGE_ICON,
-                                  GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
-                                  LR_DEFAULTCOLOR);
-    const HANDLE small = LoadImageW(module, MAKEINTRESOURCEW(program_icon_resource), IMAGE_ICON,
-                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                    LR_DEFAULTCOLOR);
+    const HANDLE big =
+        LoadImageW(module, MAKEINTRESOURCEW(program_icon_resource), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR);
+    const HANDLE small =
+        LoadImageW(module, MAKEINTRESOURCEW(program_icon_resource), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
     if (big != nullptr) {
         SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     }
@@ -57,7 +58,8 @@ BOOL CALLBACK set_window_icon(HWND window, LPARAM) {
 bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& identity) {
     const HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
     const bool known = GetFileInformationByHandle(file, &identity) != 0;
     CloseHandle(file);
     return known;
@@ -81,7 +83,8 @@ NativeString program_folder() {
     wchar_t buffer[path_buffer_units];
     const DWORD length = GetModuleFileNameW(nullptr, buffer, path_buffer_units);
     // A path cut to the buffer would name another folder.
-    if (length == 0 || length >= path_buffer_units) return {};
+    if (length == 0 || length >= path_buffer_units)
+        return {};
     return std::filesystem::path(NativeString(buffer, length)).parent_path().native();
 }
 
@@ -105,12 +108,14 @@ NativeString python_txt_candidate(const std::string& bytes) {
 bool is_running_program(const NativeString& path) {
     wchar_t own[path_buffer_units];
     const DWORD length = GetModuleFileNameW(nullptr, own, path_buffer_units);
-    if (length == 0 || length >= path_buffer_units) return false;
+    if (length == 0 || length >= path_buffer_units)
+        return false;
     BY_HANDLE_FILE_INFORMATION mine;
     BY_HANDLE_FILE_INFORMATION theirs;
     return file_identity(own, mine) && file_identity(path.c_str(), theirs) &&
            mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
-           mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
+           mine.nFileIndexHigh == theirs.nFileIndexHigh &&
+           mine.nFileIndexLow == theirs.nFileIndexLow;
 }
 
 std::vector<NativeString> python_candidates(const NativeString& exe_folder,
@@ -130,8 +135,7 @@ std::vector<NativeString> python_candidates(const NativeString& exe_folder,
 
 bool start_host(const NativeString& python, const NativeString& script,
                 const NativeString& working_folder, HostProcess& host) {
-    const NativeString command_line =
-        L"\"" + python + L"\" \"" + script + L"\" --no-browser";
+    const NativeString command_line = L"\"" + python + L"\" \"" + script + L"\" --no-browser";
     // CreateProcessW may write into the command line it is given.
     std::vector<wchar_t> writable(command_line.begin(), command_line.end());
     writable.push_back(L'\0');
@@ -155,7 +159,8 @@ bool start_host(const NativeString& python, const NativeString& script,
 }
 
 void end_host(const HostProcess& host, unsigned exit_code) {
-    if (!host.started) return;
+    if (!host.started)
+        return;
     TerminateProcess(reinterpret_cast<HANDLE>(host.id), exit_code);
 }
 
@@ -170,7 +175,8 @@ void on_stop_request(std::function<void()>) {}
 
 bool local_port_answers(int port) {
     const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (probe == INVALID_SOCKET) return false;
+    if (probe == INVALID_SOCKET)
+        return false;
     bool answered = false;
     u_long non_blocking = 1;
     if (ioctlsocket(probe, FIONBIO, &non_blocking) == 0) {
@@ -190,8 +196,8 @@ bool local_port_answers(int port) {
             FD_SET(probe, &completed);
             FD_SET(probe, &failed);
             timeval limit{0, static_cast<long>(probe_timeout_ms * 1000)};
-            answered = select(0, nullptr, &completed, &failed, &limit) > 0 &&
-                       FD_ISSET(probe, &completed);
+            answered =
+                select(0, nullptr, &completed, &failed, &limit) > 0 && FD_ISSET(probe, &completed);
         }
     }
     closesocket(probe);

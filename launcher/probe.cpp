@@ -14,7 +14,8 @@ int read_launcher_port(const std::filesystem::path& file) {
     // Only a file the host wrote: opening a FIFO would wait for a writer
     // for good.
     std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) return value;
+    if (!std::filesystem::is_regular_file(file, error))
+        return value;
     std::ifstream in(file, std::ios_base::in);
     in >> value;
     return value;
@@ -29,9 +30,12 @@ int probe_launcher_port(const NativeString& folder, const std::function<bool(int
         const int value = read_launcher_port(place);
         // A number beyond the TCP range names no port: trying its low 16 bits
         // would test one port and then open the page on another.
-        if (value <= 0 || value > highest_port) continue;
-        if (!answers(value)) continue;
-        if (named_by != nullptr) *named_by = place;
+        if (value <= 0 || value > highest_port)
+            continue;
+        if (!answers(value))
+            continue;
+        if (named_by != nullptr)
+            *named_by = place;
         return value;
     }
     return 0;
@@ -42,7 +46,8 @@ int probe_launcher_port(const NativeString& folder, std::filesystem::path* named
 }
 
 void forget_launcher_port(const std::filesystem::path& file, int port) {
-    if (read_launcher_port(file) != port) return;
+    if (read_launcher_port(file) != port)
+        return;
     std::error_code error;
     std::filesystem::remove(file, error);
 }

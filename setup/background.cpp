@@ -8,15 +8,14 @@
 #include <system_error>
 
 std::vector<std::filesystem::path> background_candidates(const char* env_value,
-                                                         const std::filesystem::path& base_folder)
-{
+                                                         const std::filesystem::path& base_folder) {
     std::vector<std::filesystem::path> candidates;
     // Taken as given: a relative value means the current folder, as on a shell.
     if (env_value != nullptr && env_value[0] != '\0') {
         candidates.emplace_back(env_value);
     }
-    for (const char* relative :
-         {"../gpu/assets/overlay.png", "gpu/assets/overlay.png", "assets/overlay.png", "../assets/overlay.png"}) {
+    for (const char* relative : {"../gpu/assets/overlay.png", "gpu/assets/overlay.png",
+                                 "assets/overlay.png", "../assets/overlay.png"}) {
         candidates.push_back(base_folder / relative);
     }
     return candidates;
@@ -24,16 +23,15 @@ std::vector<std::filesystem::path> background_candidates(const char* env_value,
 
 // Decodes one candidate into a new static texture. The decoded pixels live only
 // until the texture holds its own copy.
-static SDL_Texture* upload_picture(SDL_Renderer* renderer, const std::string& path)
-{
+static SDL_Texture* upload_picture(SDL_Renderer* renderer, const std::string& path) {
     OrbexPng::Image image;
     if (!OrbexPng::LoadRgba(path.c_str(), image)) {
         return nullptr;
     }
     // ABGR8888 lies in memory as R, G, B, A on little-endian machines: the
     // loader's byte order, so the rows go up unchanged.
-    SDL_Texture* texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_STATIC,
-                                             image.width, image.height);
+    SDL_Texture* texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ABGR8888,
+                                             SDL_TEXTUREACCESS_STATIC, image.width, image.height);
     if (texture == nullptr) {
         return nullptr;
     }
@@ -45,14 +43,14 @@ static SDL_Texture* upload_picture(SDL_Renderer* renderer, const std::string& pa
     return texture;
 }
 
-SDL_Texture* load_background(SDL_Renderer* renderer, const std::filesystem::path& base_folder)
-{
+SDL_Texture* load_background(SDL_Renderer* renderer, const std::filesystem::path& base_folder) {
     for (const std::filesystem::path& candidate :
          background_candidates(std::getenv("ORBEX_OVERLAY_BACKGROUND"), base_folder)) {
         // Follows symbolic links; a missing path, a folder and an unreadable
         // status are passed over alike, without a word.
         std::error_code error;
-        if (std::filesystem::status(candidate, error).type() != std::filesystem::file_type::regular) {
+        if (std::filesystem::status(candidate, error).type() !=
+            std::filesystem::file_type::regular) {
             continue;
         }
         const std::string path = candidate.string();
@@ -66,8 +64,7 @@ SDL_Texture* load_background(SDL_Renderer* renderer, const std::filesystem::path
     return nullptr;
 }
 
-CoverFit cover_fit(float output_w, float output_h, float texture_w, float texture_h)
-{
+CoverFit cover_fit(float output_w, float output_h, float texture_w, float texture_h) {
     // Single precision throughout, as the renderer takes it.
     const float scale_w = output_w / texture_w;
     const float scale_h = output_h / texture_h;
@@ -75,13 +72,14 @@ CoverFit cover_fit(float output_w, float output_h, float texture_w, float textur
     const float source_w = output_w / scale;
     const float source_h = output_h / scale;
     CoverFit fit;
-    fit.source = SDL_FRect{(texture_w - source_w) * 0.5f, (texture_h - source_h) * 0.5f, source_w, source_h};
+    fit.source =
+        SDL_FRect{(texture_w - source_w) * 0.5f, (texture_h - source_h) * 0.5f, source_w, source_h};
     fit.destination = SDL_FRect{0.0f, 0.0f, output_w, output_h};
     return fit;
 }
 
-void draw_background(SDL_Renderer* renderer, int output_w, int output_h, SDL_Texture* background_texture)
-{
+void draw_background(SDL_Renderer* renderer, int output_w, int output_h,
+                     SDL_Texture* background_texture) {
     if (background_texture == nullptr) {
         return;
     }

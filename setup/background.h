@@ -27,4 +27,5 @@ CoverFit cover_fit(float output_w, float output_h, float texture_w, float textur
 
 // Draws the picture over the whole output; the caller has checked that both
 // output sizes are positive.
-void draw_background(SDL_Renderer* renderer, int output_w, int output_h, SDL_Texture* background_texture);
+void draw_background(SDL_Renderer* renderer, int output_w, int output_h,
+                     SDL_Texture* background_texture);

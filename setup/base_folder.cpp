@@ -2,8 +2,7 @@
 
 #include <SDL3/SDL.h>
 
-std::filesystem::path base_folder()
-{
+std::filesystem::path base_folder() {
     // SDL keeps ownership of the text.
     const char* base = SDL_GetBasePath();
     if (base && *base)

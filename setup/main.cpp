@@ -36,8 +36,7 @@ static const char* const font_candidates[] = {
 };
 
 // Adds the first candidate font that loads; false leaves the built-in font.
-static bool load_font(ImGuiIO& io, const std::filesystem::path& base)
-{
+static bool load_font(ImGuiIO& io, const std::filesystem::path& base) {
     // Dear ImGui treats an unreadable or malformed font as a user error: it
     // asserts and logs. Here such a file only means "try the next one".
     const bool assert_on_error = io.ConfigErrorRecoveryEnableAssert;
@@ -62,8 +61,7 @@ static bool load_font(ImGuiIO& io, const std::filesystem::path& base)
     return loaded;
 }
 
-static void apply_style(bool font_loaded)
-{
+static void apply_style(bool font_loaded) {
     ImGuiStyle& style = ImGui::GetStyle();
     if (!font_loaded)
         style.FontScaleMain = 1.16f;  // the built-in font is small next to the intended one
@@ -78,13 +76,13 @@ static void apply_style(bool font_loaded)
     style.Colors[ImGuiCol_PlotHistogram] = ImVec4(0.18f, 0.78f, 0.42f, 1.00f);
 }
 
-static void draw_veils(SDL_Renderer* renderer, int output_w, int output_h)
-{
+static void draw_veils(SDL_Renderer* renderer, int output_w, int output_h) {
     SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_BLEND);
     SDL_SetRenderDrawColor(renderer, 27, 9, 27, 135);
     SDL_RenderFillRect(renderer, nullptr);
     SDL_SetRenderDrawColor(renderer, 24, 7, 24, 125);
-    const SDL_FRect whole = {0.0f, 0.0f, static_cast<float>(output_w), static_cast<float>(output_h)};
+    const SDL_FRect whole = {0.0f, 0.0f, static_cast<float>(output_w),
+                             static_cast<float>(output_h)};
     SDL_RenderFillRect(renderer, &whole);
     SDL_SetRenderDrawBlendMode(renderer, SDL_BLENDMODE_NONE);
 }
@@ -102,8 +100,7 @@ struct Held {
 
 // Releases whatever is held, in the reverse order of acquisition: the one
 // teardown of every ending, start-up failures included.
-static void tear_down(const Held& held)
-{
+static void tear_down(const Held& held) {
     if (held.background_texture)
         SDL_DestroyTexture(held.background_texture);
     if (held.renderer_backend)
@@ -125,15 +122,15 @@ static void tear_down(const Held& held)
 // reading only: no file the libraries open later takes its number (the X
 // connection would otherwise receive our lines), and writing to it still
 // fails as writing to a closed stream does.
-static void hold_closed_standard_streams()
-{
+static void hold_closed_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
         const int held = open("/dev/null", O_RDONLY);
         if (held == -1) {
             if (fd != 2)
-                std::fprintf(stderr, "Setup could not hold standard stream %d: %s\n", fd, std::strerror(errno));
+                std::fprintf(stderr, "Setup could not hold standard stream %d: %s\n", fd,
+                             std::strerror(errno));
             return;
         }
         if (held != fd)  // cannot happen: the lower numbers are taken
@@ -145,8 +142,7 @@ static void hold_closed_standard_streams()
 // One line per chosen path. False, with errno telling why, as soon as
 // anything did not reach the stream: a caller must never mistake part of a
 // list for the whole.
-static bool write_result_lines(const std::set<std::filesystem::path>& chosen)
-{
+static bool write_result_lines(const std::set<std::filesystem::path>& chosen) {
     for (const std::filesystem::path& path : chosen) {
         if (std::fputs(path.string().c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF)
             return false;
@@ -154,8 +150,7 @@ static bool write_result_lines(const std::set<std::filesystem::path>& chosen)
     return std::fflush(stdout) == 0;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
 #ifndef _WIN32
     hold_closed_standard_streams();
     // A reader that went away is reported through the write's result; the
@@ -175,7 +170,8 @@ int main(int argc, char** argv)
         return 2;
     }
     held.sdl = true;
-    SDL_Window* window = SDL_CreateWindow("Vantorra | Update and DLC Setup", 720, 400, SDL_WINDOW_RESIZABLE);
+    SDL_Window* window =
+        SDL_CreateWindow("Vantorra | Update and DLC Setup", 720, 400, SDL_WINDOW_RESIZABLE);
     if (!window) {
         std::fprintf(stderr, "Setup window failed: %s\n", SDL_GetError());
         tear_down(held);
@@ -248,9 +244,9 @@ int main(int argc, char** argv)
         ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f), ImGuiCond_Always, ImVec2(0.0f, 0.0f));
         ImGui::SetNextWindowSize(io.DisplaySize, ImGuiCond_Always);
         ImGui::Begin("##ORBEXSetup", nullptr,
-                     ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
-                         ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
-                         ImGuiWindowFlags_NoSavedSettings);
+                     ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
+                         ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
+                         ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoSavedSettings);
         ImGui::TextColored(ImVec4(0.98f, 0.55f, 0.75f, 1.00f), "%s / PC SETUP", "Vantorra");
         ImGui::Separator();
         ImGui::Spacing();

@@ -45,8 +45,7 @@ static const ProgressTexts dlc_progress_texts = {
     "Three completed stages per DLC; not bytes or elapsed time.",
 };
 
-bool parse_command_line(int argc, const char* const* argv, Mode& mode)
-{
+bool parse_command_line(int argc, const char* const* argv, Mode& mode) {
     if ((argc != 3 && argc != 4) || std::strcmp(argv[1], "--mode") != 0)
         return false;
     const char* word = argv[2];
@@ -65,8 +64,7 @@ bool parse_command_line(int argc, const char* const* argv, Mode& mode)
     return true;
 }
 
-const ModeTexts* mode_texts(const std::string& mode_word)
-{
+const ModeTexts* mode_texts(const std::string& mode_word) {
     if (mode_word == "update")
         return &update_texts;
     if (mode_word == "dlc")
@@ -76,13 +74,11 @@ const ModeTexts* mode_texts(const std::string& mode_word)
     return nullptr;
 }
 
-const char* select_label(bool dlc_mode)
-{
+const char* select_label(bool dlc_mode) {
     return dlc_mode ? "Select PKGs..." : "Select PKG...";
 }
 
-const char* second_label(const std::string& mode_word)
-{
+const char* second_label(const std::string& mode_word) {
     if (mode_word == "update")
         return "Not Now";
     if (mode_word == "dlc")
@@ -90,7 +86,6 @@ const char* second_label(const std::string& mode_word)
     return "Cancel";
 }
 
-const ProgressTexts& progress_texts(const std::string& mode_word)
-{
+const ProgressTexts& progress_texts(const std::string& mode_word) {
     return mode_word == "progress-dlc" ? dlc_progress_texts : update_progress_texts;
 }

@@ -11,8 +11,7 @@ static const SDL_DialogFileFilter pkg_filters[] = {
     {"PS4 PKG files", "pkg"},
 };
 
-std::filesystem::path choose_start_folder()
-{
+std::filesystem::path choose_start_folder() {
     const char* start_dir = std::getenv("ORBEX_SETUP_START_DIR");
     const char* home = std::getenv("HOME");
     const char* candidate = "/";
@@ -33,8 +32,7 @@ std::filesystem::path choose_start_folder()
     return absolute;
 }
 
-std::string dialog_location(const std::filesystem::path& start_folder)
-{
+std::string dialog_location(const std::filesystem::path& start_folder) {
     std::string text = start_folder.string();
 #ifndef _WIN32
     // zenity opens a folder named without a trailing separator at its parent,
@@ -45,18 +43,16 @@ std::string dialog_location(const std::filesystem::path& start_folder)
     return text;
 }
 
-void open_pkg_dialog(NativePicker& picker, SDL_Window* window, const std::filesystem::path& start_folder,
-                     bool dlc_mode)
-{
+void open_pkg_dialog(NativePicker& picker, SDL_Window* window,
+                     const std::filesystem::path& start_folder, bool dlc_mode) {
     picker.default_location = dialog_location(start_folder);
     // SDL may answer before SDL_ShowOpenFileDialog returns.
     picker.open = true;
-    SDL_ShowOpenFileDialog(picker_callback, &picker, window, pkg_filters, 1, picker.default_location.c_str(),
-                           dlc_mode);
+    SDL_ShowOpenFileDialog(picker_callback, &picker, window, pkg_filters, 1,
+                           picker.default_location.c_str(), dlc_mode);
 }
 
-void SDLCALL picker_callback(void* userdata, const char* const* filelist, int)
-{
+void SDLCALL picker_callback(void* userdata, const char* const* filelist, int) {
     NativePicker& picker = *static_cast<NativePicker*>(userdata);
     std::lock_guard<std::mutex> lock(picker.mutex);
     picker.failed = filelist == nullptr;
@@ -68,8 +64,8 @@ void SDLCALL picker_callback(void* userdata, const char* const* filelist, int)
     picker.done = true;
 }
 
-bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferred_quit, bool dlc_mode)
-{
+bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferred_quit,
+                        bool dlc_mode) {
     if (!picker.open)
         return false;
     bool failed = false;
@@ -126,8 +122,7 @@ bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferr
     return false;
 }
 
-bool regular_pkg(const std::filesystem::path& path)
-{
+bool regular_pkg(const std::filesystem::path& path) {
     // The caller gets one path a line: a name with a line break in it
     // cannot be handed over whole.
     if (path.string().find_first_of("\n\r") != std::string::npos)
@@ -148,8 +143,7 @@ bool regular_pkg(const std::filesystem::path& path)
 // identity decides (other spellings, a folder reached through a link, a hard
 // link); otherwise their lexically normal forms do. The forms alone would
 // join a/link/../x.pkg and a/x.pkg, which can be two files.
-static bool same_file(const std::filesystem::path& a, const std::filesystem::path& b)
-{
+static bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
     std::error_code error;
     const bool same = std::filesystem::equivalent(a, b, error);
     if (!error)
@@ -157,15 +151,17 @@ static bool same_file(const std::filesystem::path& a, const std::filesystem::pat
     return a.lexically_normal() == b.lexically_normal();
 }
 
-void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths, bool dlc_mode)
-{
+void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths,
+                 bool dlc_mode) {
     if (paths.empty())
         return;
     if (dlc_mode) {
         // One entry per file, or the caller installs it once per spelling;
         // the spelling that came first stays.
         for (const std::filesystem::path& path : paths) {
-            const auto same = [&path](const std::filesystem::path& entry) { return same_file(entry, path); };
+            const auto same = [&path](const std::filesystem::path& entry) {
+                return same_file(entry, path);
+            };
             if (std::none_of(state.chosen.begin(), state.chosen.end(), same))
                 state.chosen.insert(path);
         }

@@ -33,8 +33,8 @@ std::filesystem::path choose_start_folder();
 
 // Shows the desktop chooser; its answer arrives through picker_callback and is
 // taken by take_picker_result in a later frame.
-void open_pkg_dialog(NativePicker& picker, SDL_Window* window, const std::filesystem::path& start_folder,
-                     bool dlc_mode);
+void open_pkg_dialog(NativePicker& picker, SDL_Window* window,
+                     const std::filesystem::path& start_folder, bool dlc_mode);
 
 // The text handed to the chooser as its start location.
 std::string dialog_location(const std::filesystem::path& start_folder);
@@ -44,7 +44,8 @@ void SDLCALL picker_callback(void* userdata, const char* const* filelist, int fi
 
 // Takes a finished chooser result, if any. True when the result arrived while
 // a quit was deferred: it was dropped unread and the run must end now.
-bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferred_quit, bool dlc_mode);
+bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferred_quit,
+                        bool dlc_mode);
 
 // An existing regular file, not itself a symbolic link, named *.pkg in any
 // ASCII letter case, whose name holds no line feed or carriage return.
@@ -52,4 +53,5 @@ bool regular_pkg(const std::filesystem::path& path);
 
 // The one way into `chosen`: the accepted absolute paths of one pick or one
 // typed path. A path naming a file already chosen is not added again.
-void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths, bool dlc_mode);
+void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths,
+                 bool dlc_mode);

@@ -16,8 +16,7 @@ namespace {
 
 // The status file, opened for reading only, closed when this goes.
 struct StatusFile {
-    explicit StatusFile(const char* path)
-    {
+    explicit StatusFile(const char* path) {
 #ifdef _WIN32
         fd = _open(path, _O_RDONLY | _O_BINARY);
 #else
@@ -26,8 +25,7 @@ struct StatusFile {
         fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 #endif
     }
-    ~StatusFile()
-    {
+    ~StatusFile() {
         if (fd >= 0) {
 #ifdef _WIN32
             _close(fd);
@@ -41,8 +39,7 @@ struct StatusFile {
 
     // One read call from the start of the file. Two calls could join the
     // start of one line to the rest of the next.
-    long read_from_start(char* buffer, std::size_t size) const
-    {
+    long read_from_start(char* buffer, std::size_t size) const {
 #ifdef _WIN32
         if (_lseek(fd, 0, SEEK_SET) != 0)
             return -1;
@@ -69,8 +66,7 @@ struct FirstLine {
 // between or inside the two reads makes them differ; the line is then taken
 // as unreadable this time.
 static bool read_twice(const StatusFile& file, std::size_t size, std::string& text,
-                       std::string& again)
-{
+                       std::string& again) {
     text.resize(size);
     again.resize(size);
     const long got = file.read_from_start(&text[0], size);
@@ -88,8 +84,7 @@ static bool read_twice(const StatusFile& file, std::size_t size, std::string& te
 // status_line_limit + 2 bytes, so a line without end costs no more (the two
 // bytes more let a line of exactly the limit keep its CR LF end). A longer
 // line is cut to the limit. False when nothing at all could be read.
-static bool read_first_line(const char* path, FirstLine& line)
-try {
+static bool read_first_line(const char* path, FirstLine& line) try {
     const StatusFile file(path);
     if (file.fd < 0)
         return false;
@@ -120,8 +115,7 @@ try {
 
 // How many bytes a UTF-8 sequence that starts with this byte has; 1 for
 // bytes that start none.
-static std::size_t sequence_length(unsigned char lead)
-{
+static std::size_t sequence_length(unsigned char lead) {
     if (lead >= 0xf0 && lead <= 0xf7)
         return 4;
     if (lead >= 0xe0 && lead <= 0xef)
@@ -135,8 +129,7 @@ static std::size_t sequence_length(unsigned char lead)
 // status_message_limit, less a character that the limit would cut in two,
 // which would be drawn as a replacement glyph. Bytes that form no whole
 // character count one by one, as they are drawn.
-static std::size_t message_length(const std::string& text, std::size_t start)
-{
+static std::size_t message_length(const std::string& text, std::size_t start) {
     const std::size_t size = text.size() - start;
     if (size <= status_message_limit)
         return size;
@@ -161,8 +154,7 @@ static std::size_t message_length(const std::string& text, std::size_t start)
 // on any fault. A cut line counts only when the held part already holds the
 // message's first 400 bytes and the three after them (which tell whether a
 // character runs across the cut), so that it gives what the whole line would.
-static bool parse_status_line(const FirstLine& line, Progress& out)
-try {
+static bool parse_status_line(const FirstLine& line, Progress& out) try {
     const std::string& text = line.text;
     const std::size_t tab1 = text.find('\t');
     if (tab1 == std::string::npos)
@@ -200,8 +192,7 @@ try {
     return false;  // std::stoi's refusals, or no memory for the new value
 }
 
-Progress read_progress(const char* status_path, Progress previous)
-{
+Progress read_progress(const char* status_path, Progress previous) {
     FirstLine line;
     if (status_path && read_first_line(status_path, line))
         parse_status_line(line, previous);

@@ -4,14 +4,12 @@
 
 #include <string>
 
-char progress_spinner(uint64_t ticks_ms)
-{
+char progress_spinner(uint64_t ticks_ms) {
     static const char frames[4] = {'|', '/', '-', '\\'};
     return frames[(ticks_ms / 180) % 4];
 }
 
-void draw_progress_screen(const Progress& progress, const ProgressTexts& texts, uint64_t ticks_ms)
-{
+void draw_progress_screen(const Progress& progress, const ProgressTexts& texts, uint64_t ticks_ms) {
     ImGui::TextColored(ImVec4(1.0f, 0.67f, 0.82f, 1.0f), "%s", texts.heading);
     ImGui::SetWindowFontScale(1.4f);
     ImGui::TextUnformatted(texts.title);

@@ -11,8 +11,7 @@ static const ImVec2 chooser_button_size(200.0f, 42.0f);
 static const ImVec2 closing_button_size(210.0f, 42.0f);
 
 // "Add PKG": the typed text exactly as it stands, nothing trimmed.
-static void add_typed_pkg(SelectionState& state, bool dlc_mode)
-{
+static void add_typed_pkg(SelectionState& state, bool dlc_mode) {
     const std::filesystem::path typed = state.manual_path;
     if (!regular_pkg(typed)) {
         state.notice = "Enter a valid full path ending in .pkg.";
@@ -31,8 +30,7 @@ static void add_typed_pkg(SelectionState& state, bool dlc_mode)
 // The list is 77 pixels high where the window has room. Where the lines
 // above it leave too little, it gives up height, down to one line, so that
 // both closing buttons stay whole in the window: they are the only way on.
-static float chosen_list_height(bool clear_button)
-{
+static float chosen_list_height(bool clear_button) {
     const ImGuiStyle& style = ImGui::GetStyle();
     // Below the list: a gap, "Clear selection" (a small button has no frame
     // padding above or below its label) and a gap, the spacing, the buttons.
@@ -43,8 +41,7 @@ static float chosen_list_height(bool clear_button)
     return std::max(ImGui::GetTextLineHeight(), std::min(77.0f, room));
 }
 
-static void draw_chosen_list(const SelectionState& state, bool clear_button)
-{
+static void draw_chosen_list(const SelectionState& state, bool clear_button) {
     ImGui::BeginChild("##chosen", ImVec2(0.0f, chosen_list_height(clear_button)));
     for (const std::filesystem::path& path : state.chosen) {
         ImGui::BulletText("%s", path.filename().string().c_str());
@@ -54,9 +51,8 @@ static void draw_chosen_list(const SelectionState& state, bool clear_button)
     ImGui::EndChild();
 }
 
-SelectionButtons draw_selection_screen(const Mode& mode, SelectionState& state, NativePicker& picker,
-                                       SDL_Window* window)
-{
+SelectionButtons draw_selection_screen(const Mode& mode, SelectionState& state,
+                                       NativePicker& picker, SDL_Window* window) {
     SelectionButtons pressed;
     const ModeTexts* texts = mode_texts(mode.mode_word);
     if (!texts)

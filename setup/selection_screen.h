@@ -11,5 +11,5 @@ struct SelectionButtons {
 
 // Draws the screen inside the current Dear ImGui window; reports which closing
 // button was pressed in this frame.
-SelectionButtons draw_selection_screen(const Mode& mode, SelectionState& state, NativePicker& picker,
-                                       SDL_Window* window);
+SelectionButtons draw_selection_screen(const Mode& mode, SelectionState& state,
+                                       NativePicker& picker, SDL_Window* window);

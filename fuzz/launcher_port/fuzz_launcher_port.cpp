@@ -18,8 +18,7 @@ namespace {
 // `std::ifstream >> int` in the classic locale: white space skipped, an
 // optional sign, decimal digits; no digits gives 0, a value out of range the
 // nearest end of the range.
-int extracted_int(const uint8_t* data, size_t size)
-{
+int extracted_int(const uint8_t* data, size_t size) {
     size_t at = 0;
     while (at < size && std::isspace(data[at]))
         ++at;
@@ -40,16 +39,14 @@ int extracted_int(const uint8_t* data, size_t size)
     return magnitude > INT_MAX ? INT_MAX : static_cast<int>(magnitude);
 }
 
-void fail(const char* what, int value)
-{
+void fail(const char* what, int value) {
     std::fprintf(stderr, "fuzz_launcher_port: %s (%d)\n", what, value);
     std::abort();
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The program's folder, and its parent holding no launcher.port.
     static const std::filesystem::path game = fuzz::scratch_subfolder("game");
     const std::filesystem::path file = game / "launcher.port";

@@ -16,21 +16,18 @@
 
 namespace {
 
-bool trimmed_byte(char c)
-{
+bool trimmed_byte(char c) {
     return c == ' ' || c == '\r' || c == '\n';
 }
 
-void fail(const char* what)
-{
+void fail(const char* what) {
     std::fprintf(stderr, "fuzz_python_txt: %s\n", what);
     std::abort();
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::filesystem::path folder = fuzz::scratch_subfolder("morvane");
     static const NativeString script = (folder / "launcher_host.py").native();
     fuzz::write_file(folder / "python.txt", data, size);

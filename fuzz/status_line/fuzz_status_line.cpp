@@ -21,8 +21,7 @@ const Progress previous_value{"error", 7, 9, "the previous value"};
 // The message's first 400 bytes less a character cut in two. Walked from
 // the start, a character is a lead byte with all the continuation bytes it
 // announces; any other byte stands alone.
-std::string cut_message(const std::string& message)
-{
+std::string cut_message(const std::string& message) {
     size_t kept = 0;
     while (kept < message.size()) {
         const unsigned char lead = static_cast<unsigned char>(message[kept]);
@@ -30,7 +29,8 @@ std::string cut_message(const std::string& message)
         if (lead >= 0xc0 && lead <= 0xf7)
             length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
         for (size_t i = 1; i < length; ++i) {
-            if (kept + i >= message.size() || (static_cast<unsigned char>(message[kept + i]) & 0xc0) != 0x80)
+            if (kept + i >= message.size() ||
+                (static_cast<unsigned char>(message[kept + i]) & 0xc0) != 0x80)
                 length = 1;
         }
         if (kept + length > status_message_limit)
@@ -41,8 +41,7 @@ std::string cut_message(const std::string& message)
 }
 
 // What the rules give for the whole first line, or the previous value.
-Progress by_the_rules(const std::string& content, bool& held_whole_would_differ)
-{
+Progress by_the_rules(const std::string& content, bool& held_whole_would_differ) {
     held_whole_would_differ = false;
     if (content.empty())
         return previous_value;
@@ -77,29 +76,29 @@ Progress by_the_rules(const std::string& content, bool& held_whole_would_differ)
     return Progress{state, completed, total, cut_message(line.substr(tab3 + 1))};
 }
 
-bool same(const Progress& a, const Progress& b)
-{
-    return a.state == b.state && a.completed == b.completed && a.total == b.total && a.message == b.message;
+bool same(const Progress& a, const Progress& b) {
+    return a.state == b.state && a.completed == b.completed && a.total == b.total &&
+           a.message == b.message;
 }
 
-void fail(const char* what)
-{
+void fail(const char* what) {
     std::fprintf(stderr, "fuzz_status_line: %s\n", what);
     std::abort();
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const fuzz::MemoryFile file("status");
     file.fill(data, size);
 
     const Progress read = read_progress(file.path.c_str(), previous_value);
 
-    const bool shown_state = read.state == "working" || read.state == "success" || read.state == "error";
+    const bool shown_state =
+        read.state == "working" || read.state == "success" || read.state == "error";
     if (!shown_state || read.total < 1 || read.total > 10000 || read.completed < 0 ||
-        read.completed > read.total || read.message.empty() || read.message.size() > status_message_limit)
+        read.completed > read.total || read.message.empty() ||
+        read.message.size() > status_message_limit)
         fail("a value the screen may not show");
 
     bool held_whole_would_differ = false;

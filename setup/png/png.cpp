@@ -22,8 +22,7 @@ namespace {
 constexpr size_t kReadChunk = 65536;
 
 // Drops the picture and gives its storage back, not just its size.
-void empty_image(Image& image)
-{
+void empty_image(Image& image) {
     image.width = 0;
     image.height = 0;
     std::vector<uint8_t>().swap(image.pixels);
@@ -31,22 +30,22 @@ void empty_image(Image& image)
 
 // Converts whatever pixel format the decoder produced into RGBA. Every format,
 // RGBA included, goes through the converter so there is one road for all.
-bool convert_frame(const AVFrame* frame, Image& image)
-{
-    SwsContext* converter = sws_getContext(frame->width, frame->height,
-                                           static_cast<AVPixelFormat>(frame->format),
-                                           frame->width, frame->height, AV_PIX_FMT_RGBA,
-                                           SWS_POINT, nullptr, nullptr, nullptr);
+bool convert_frame(const AVFrame* frame, Image& image) {
+    SwsContext* converter = sws_getContext(
+        frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
+        frame->height, AV_PIX_FMT_RGBA, SWS_POINT, nullptr, nullptr, nullptr);
     if (converter == nullptr) {
         return false;
     }
     image.width = frame->width;
     image.height = frame->height;
-    image.pixels.resize(static_cast<uint64_t>(frame->width) * static_cast<uint64_t>(frame->height) * 4u);
+    image.pixels.resize(static_cast<uint64_t>(frame->width) * static_cast<uint64_t>(frame->height) *
+                        4u);
 
     uint8_t* planes[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
     int strides[4] = {frame->width * 4, 0, 0, 0};
-    const int rows = sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    const int rows =
+        sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, strides);
     sws_freeContext(converter);
     return rows == frame->height;
 }
@@ -57,8 +56,7 @@ void keep_bytes(void*, uint8_t*) {}
 // Points the packet at the input. Bytes that come with the decoder's zeroed
 // padding behind them are lent to the packet as they are, so a large file is
 // not held twice in memory while it decodes; other bytes are copied.
-bool fill_packet(AVPacket* packet, const uint8_t* data, uint64_t size, bool padded)
-{
+bool fill_packet(AVPacket* packet, const uint8_t* data, uint64_t size, bool padded) {
     if (!padded) {
         if (av_new_packet(packet, static_cast<int>(size)) != 0) {
             return false;
@@ -77,29 +75,41 @@ bool fill_packet(AVPacket* packet, const uint8_t* data, uint64_t size, bool padd
     return true;
 }
 
-uint32_t big_endian_32(const uint8_t* bytes)
-{
-    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+uint32_t big_endian_32(const uint8_t* bytes) {
+    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+           bytes[3];
 }
 
 // How many bytes a picture's image data inflates to: one filter byte and the
 // packed pixels of each row, pass by pass when interlaced. 0 for a colour
 // type or depth that the format does not know.
-uint64_t inflated_size(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour, bool interlaced)
-{
+uint64_t inflated_size(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour,
+                       bool interlaced) {
     uint64_t channels = 0;
     switch (colour) {
-    case 0: case 3: channels = 1; break;
-    case 2: channels = 3; break;
-    case 4: channels = 2; break;
-    case 6: channels = 4; break;
-    default: return 0;
+        case 0:
+        case 3:
+            channels = 1;
+            break;
+        case 2:
+            channels = 3;
+            break;
+        case 4:
+            channels = 2;
+            break;
+        case 6:
+            channels = 4;
+            break;
+        default:
+            return 0;
     }
     if (depth != 1 && depth != 2 && depth != 4 && depth != 8 && depth != 16) {
         return 0;
     }
     const uint64_t bits = channels * depth;
-    const auto rows = [bits](uint64_t w, uint64_t h) { return w == 0 ? 0 : h * (1 + (w * bits + 7) / 8); };
+    const auto rows = [bits](uint64_t w, uint64_t h) {
+        return w == 0 ? 0 : h * (1 + (w * bits + 7) / 8);
+    };
     if (!interlaced) {
         return rows(width, height);
     }
@@ -121,8 +131,7 @@ constexpr uint64_t kStoredHeader = 5;
 
 // Where output byte `at` of a zlib stream of stored blocks lies in it: behind
 // the two-byte stream header and the headers of its block and those before.
-uint64_t stored_offset(uint64_t at)
-{
+uint64_t stored_offset(uint64_t at) {
     return 2 + (at / kStoredBlock + 1) * kStoredHeader + at;
 }
 
@@ -133,7 +142,7 @@ uint64_t stored_offset(uint64_t at)
 struct InflateMeter {
     z_stream stream{};
     bool ready = false;
-    bool ended = false;  // the stream ended, or FFmpeg will refuse it as it does
+    bool ended = false;     // the stream ended, or FFmpeg will refuse it as it does
     bool finished = false;  // it ended as a stream should, its checksum right
     bool surplus = false;   // input came after its end
     uint64_t count = 0;
@@ -142,8 +151,7 @@ struct InflateMeter {
     std::vector<uint8_t> scratch = std::vector<uint8_t>(65536);
 
     InflateMeter() { ready = inflateInit(&stream) == Z_OK; }
-    ~InflateMeter()
-    {
+    ~InflateMeter() {
         if (ready) {
             inflateEnd(&stream);
         }
@@ -152,8 +160,7 @@ struct InflateMeter {
     InflateMeter& operator=(const InflateMeter&) = delete;
 
     // False once more than limit bytes have come out.
-    bool feed(const uint8_t* bytes, uint64_t length, uint64_t limit)
-    {
+    bool feed(const uint8_t* bytes, uint64_t length, uint64_t limit) {
         if (!ready || ended) {
             surplus = surplus || length > 0;
             return true;
@@ -192,16 +199,15 @@ struct InflateMeter {
 // pages it touches first are those the result needs anyway.
 struct Repack {
     std::vector<uint8_t>* store = nullptr;  // null: FFmpeg reads the bytes as they came
-    uint64_t idat_at = 0;     // where the first IDAT chunk starts, in both files
-    uint64_t idat_end = 0;    // where the last one ends, in the original
-    uint64_t rows = 0;        // bytes the stream holds
+    uint64_t idat_at = 0;                   // where the first IDAT chunk starts, in both files
+    uint64_t idat_end = 0;                  // where the last one ends, in the original
+    uint64_t rows = 0;                      // bytes the stream holds
     uint64_t stream_size = 0;
-    uint64_t size = 0;        // of the copy, without the decoder's zeroed padding
+    uint64_t size = 0;  // of the copy, without the decoder's zeroed padding
 
     // Room for the copy in `target`, zeroed; false leaves it unused.
     bool start(std::vector<uint8_t>& target, uint64_t first, uint64_t end, uint64_t file_size,
-               uint64_t row_bytes, uint64_t result_bytes)
-    {
+               uint64_t row_bytes, uint64_t result_bytes) {
         idat_at = first;
         idat_end = end;
         rows = row_bytes;
@@ -223,8 +229,7 @@ struct Repack {
     // Lays the rest of the copy around the inflated rows: the bytes before
     // and after the original's IDAT chunks, the stream's header, block
     // headers and checksum, the chunk's length and CRC.
-    void finish(const uint8_t* data, uint32_t adler)
-    {
+    void finish(const uint8_t* data, uint32_t adler) {
         uint8_t* out = bytes();
         std::memcpy(out, data, idat_at);
         put_32(out + idat_at, static_cast<uint32_t>(stream_size));
@@ -249,16 +254,14 @@ struct Repack {
     }
 
     // Gives the room back: FFmpeg reads the original.
-    void drop()
-    {
+    void drop() {
         if (store != nullptr) {
             std::vector<uint8_t>().swap(*store);
             store = nullptr;
         }
     }
 
-    static void put_32(uint8_t* at, uint32_t value)
-    {
+    static void put_32(uint8_t* at, uint32_t value) {
         at[0] = static_cast<uint8_t>(value >> 24);
         at[1] = static_cast<uint8_t>(value >> 16);
         at[2] = static_cast<uint8_t>(value >> 8);
@@ -269,8 +272,7 @@ struct Repack {
 // Where the image data lies: from the start of the first IDAT chunk to the
 // end of the last, chunks read as FFmpeg reads them. False when there is
 // none, or when other chunks lie between them.
-bool idat_run(const uint8_t* data, uint64_t size, uint64_t& first, uint64_t& end)
-{
+bool idat_run(const uint8_t* data, uint64_t size, uint64_t& first, uint64_t& end) {
     first = 0;
     end = 0;
     for (uint64_t at = 8; size - at >= 12;) {
@@ -304,8 +306,7 @@ constexpr uint64_t kMetadataAllowance = uint64_t{16} << 20;
 // look like a PNG, or that FFmpeg refuses by itself, is left to FFmpeg.
 // The rows inflated on the way are kept in `repack`, in `store`, when the
 // file allows.
-bool screen_png(const uint8_t* data, uint64_t size, std::vector<uint8_t>& store, Repack& repack)
-{
+bool screen_png(const uint8_t* data, uint64_t size, std::vector<uint8_t>& store, Repack& repack) {
     static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
     if (size < 33 || std::memcmp(data, signature, 8) != 0 || big_endian_32(data + 8) != 13 ||
         std::memcmp(data + 12, "IHDR", 4) != 0) {
@@ -351,7 +352,8 @@ bool screen_png(const uint8_t* data, uint64_t size, std::vector<uint8_t>& store,
         } else if (std::memcmp(type, "zTXt", 4) == 0 || std::memcmp(type, "iCCP", 4) == 0) {
             // A name, its NUL, the compression method byte, then the stream.
             const void* name_end = std::memchr(body, 0, static_cast<size_t>(length));
-            const uint64_t skip = name_end ? static_cast<const uint8_t*>(name_end) - body + 2 : length;
+            const uint64_t skip =
+                name_end ? static_cast<const uint8_t*>(name_end) - body + 2 : length;
             if (skip < length) {
                 InflateMeter meter;
                 within = meter.feed(body + skip, length - skip, kMetadataAllowance - metadata);
@@ -361,9 +363,10 @@ bool screen_png(const uint8_t* data, uint64_t size, std::vector<uint8_t>& store,
         at += 12 + length;
     }
     if (!within) {
-        std::fprintf(stderr,
-                     "ORBEX PNG: compressed data inflates far beyond a %ux%u picture (%zu input bytes)\n",
-                     width, height, static_cast<size_t>(size));
+        std::fprintf(
+            stderr,
+            "ORBEX PNG: compressed data inflates far beyond a %ux%u picture (%zu input bytes)\n",
+            width, height, static_cast<size_t>(size));
     }
     // Only rows that are exactly the picture's, in a stream that ended right
     // with the image data, are handed on as a copy; FFmpeg reads anything
@@ -380,8 +383,7 @@ bool screen_png(const uint8_t* data, uint64_t size, std::vector<uint8_t>& store,
 // The decoding proper; the caller owns and frees the three FFmpeg objects.
 // The repacked copy, when there is one, is what FFmpeg reads.
 bool decode_with(AVCodecContext* context, const AVCodec* decoder, AVPacket* packet, AVFrame* frame,
-                 const uint8_t* data, uint64_t size, bool padded, Repack& repack, Image& image)
-{
+                 const uint8_t* data, uint64_t size, bool padded, Repack& repack, Image& image) {
     const int opened = avcodec_open2(context, decoder, nullptr);
     if (opened < 0) {
         std::fprintf(stderr, "ORBEX PNG: failed to open PNG decoder (FFmpeg error %d)\n", opened);
@@ -416,16 +418,17 @@ bool decode_with(AVCodecContext* context, const AVCodec* decoder, AVPacket* pack
         return false;
     }
     av_packet_unref(packet);  // the conversion writes over the copy
-    if (frame->width < 1 || frame->width > kMaxSide || frame->height < 1 || frame->height > kMaxSide) {
-        std::fprintf(stderr, "ORBEX PNG: invalid decoded image dimensions %dx%d\n", frame->width, frame->height);
+    if (frame->width < 1 || frame->width > kMaxSide || frame->height < 1 ||
+        frame->height > kMaxSide) {
+        std::fprintf(stderr, "ORBEX PNG: invalid decoded image dimensions %dx%d\n", frame->width,
+                     frame->height);
         return false;
     }
     return convert_frame(frame, image);
 }
 
 // When padded is true, data is followed by AV_INPUT_BUFFER_PADDING_SIZE zero bytes.
-bool decode(const uint8_t* data, uint64_t size, bool padded, Image& image)
-{
+bool decode(const uint8_t* data, uint64_t size, bool padded, Image& image) {
     empty_image(image);
     if (data == nullptr || size == 0 || size > kMaxInputBytes) {
         return false;
@@ -457,13 +460,11 @@ bool decode(const uint8_t* data, uint64_t size, bool padded, Image& image)
 
 }  // namespace
 
-bool DecodeRgba(const uint8_t* data, uint64_t size, Image& image)
-{
+bool DecodeRgba(const uint8_t* data, uint64_t size, Image& image) {
     return decode(data, size, false, image);
 }
 
-bool LoadRgba(const char* path, Image& image)
-{
+bool LoadRgba(const char* path, Image& image) {
     empty_image(image);
     FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr;
     if (file == nullptr) {

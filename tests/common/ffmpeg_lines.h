@@ -5,8 +5,7 @@
 #include <string>
 
 // The lines of `text` that do not start with '[', each with its line end.
-inline std::string without_ffmpeg_lines(const std::string& text)
-{
+inline std::string without_ffmpeg_lines(const std::string& text) {
     std::string ours;
     size_t start = 0;
     while (start < text.size()) {

@@ -8,8 +8,7 @@
 #include <cstring>
 
 // A value in kB from /proc/self/status ("VmRSS", "VmHWM"), or -1.
-inline long status_kb(const char* field)
-{
+inline long status_kb(const char* field) {
     FILE* file = std::fopen("/proc/self/status", "r");
     if (!file) {
         return -1;
@@ -29,8 +28,7 @@ inline long status_kb(const char* field)
 
 // Starts VmHWM afresh from the current resident size; false where the kernel
 // does not allow it.
-inline bool reset_peak()
-{
+inline bool reset_peak() {
     FILE* file = std::fopen("/proc/self/clear_refs", "w");
     if (!file) {
         return false;

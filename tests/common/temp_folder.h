@@ -18,8 +18,7 @@ public:
     // The folder's name starts with `prefix`. Nothing a test checks means
     // anything without its folder, so when none can be made the reason goes
     // to standard error and the process aborts, which fails the test.
-    explicit TempFolder(const std::string& prefix = "orbex-test")
-    {
+    explicit TempFolder(const std::string& prefix = "orbex-test") {
         std::error_code error;
         const std::filesystem::path base = std::filesystem::temp_directory_path(error);
         if (error) {
@@ -33,8 +32,7 @@ public:
         }
         path_ = pattern;
     }
-    ~TempFolder()
-    {
+    ~TempFolder() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
@@ -45,8 +43,7 @@ public:
     std::string str() const { return path_.string(); }
 
     // Writes `bytes` to a file below the folder, making the folders on the way.
-    std::filesystem::path write(const std::string& relative, const std::string& bytes) const
-    {
+    std::filesystem::path write(const std::string& relative, const std::string& bytes) const {
         const std::filesystem::path file = path_ / relative;
         std::filesystem::create_directories(file.parent_path());
         std::ofstream(file, std::ios::binary) << bytes;

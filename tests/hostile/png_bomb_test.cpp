@@ -21,8 +21,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes zlib_of_zeros(size_t count)
-{
+Bytes zlib_of_zeros(size_t count) {
     Bytes out = TestPng::Deflate(Bytes(count, 0));
     EXPECT_FALSE(out.empty());
     return out;
@@ -31,8 +30,7 @@ Bytes zlib_of_zeros(size_t count)
 // A zlib stream of `mebibytes` MiB of zero bytes, built by repeating one
 // fully flushed block, so that a stream of gigabytes costs nothing to make.
 // Its checksum is left wrong: it is only ever read up to the refusal.
-Bytes zlib_bomb(size_t mebibytes)
-{
+Bytes zlib_bomb(size_t mebibytes) {
     z_stream stream{};
     EXPECT_EQ(Z_OK, deflateInit(&stream, 9));
     Bytes zeros(size_t{1} << 20, 0);
@@ -46,8 +44,8 @@ Bytes zlib_bomb(size_t mebibytes)
         EXPECT_EQ(Z_OK, deflate(&stream, Z_FULL_FLUSH));
         out.resize(out.size() - stream.avail_out);
     };
-    flush(first);   // the stream header, then one MiB of zeros
-    flush(block);   // one MiB of zeros that needs nothing before it
+    flush(first);  // the stream header, then one MiB of zeros
+    flush(block);  // one MiB of zeros that needs nothing before it
     Bytes end(64);
     stream.next_out = end.data();
     stream.avail_out = static_cast<uInt>(end.size());
@@ -66,33 +64,31 @@ Bytes zlib_bomb(size_t mebibytes)
 
 struct Outcome {
     bool decoded;
-    std::string lines;    // the loader's own lines, FFmpeg's left out
+    std::string lines;  // the loader's own lines, FFmpeg's left out
     double seconds;
     long peak_growth_mb;  // resident high-water mark over the call, or -1
 };
 
-Outcome decode(const Bytes& png, OrbexPng::Image& image)
-{
+Outcome decode(const Bytes& png, OrbexPng::Image& image) {
     // Starts the high-water mark afresh, where the kernel allows it.
     const bool peak_known = reset_peak();
     const long before = status_kb("VmRSS");
     ::testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
     const bool decoded = OrbexPng::DecodeRgba(png.data(), png.size(), image);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string lines = without_ffmpeg_lines(::testing::internal::GetCapturedStderr());
     const long growth = peak_known && before >= 0 ? (status_kb("VmHWM") - before) / 1024 : -1;
     return {decoded, lines, seconds, growth};
 }
 
-std::string refusal(const char* size, size_t bytes)
-{
+std::string refusal(const char* size, size_t bytes) {
     return "ORBEX PNG: compressed data inflates far beyond a " + std::string(size) + " picture (" +
            std::to_string(bytes) + " input bytes)\n";
 }
 
-TEST(PngBombs, HugeDeclaredSizesAreRefusedWithoutTheirMemory)
-{
+TEST(PngBombs, HugeDeclaredSizesAreRefusedWithoutTheirMemory) {
     // Rows of zeros for the first two lines only; FFmpeg would allocate the
     // whole frame first (a gigabyte for the first) and fill what is missing.
     struct {
@@ -106,7 +102,8 @@ TEST(PngBombs, HugeDeclaredSizesAreRefusedWithoutTheirMemory)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        const Bytes png = TestPng::HandMade(c.width, c.height, 8, c.colour, 0, zlib_of_zeros(2 * (1 + c.width * 4)));
+        const Bytes png = TestPng::HandMade(c.width, c.height, 8, c.colour, 0,
+                                            zlib_of_zeros(2 * (1 + c.width * 4)));
         OrbexPng::Image image;
         const Outcome out = decode(png, image);
         EXPECT_FALSE(out.decoded);
@@ -120,8 +117,7 @@ TEST(PngBombs, HugeDeclaredSizesAreRefusedWithoutTheirMemory)
     }
 }
 
-TEST(PngBombs, ImageDataThatInflatesFarPastThePictureIsRefusedQuickly)
-{
+TEST(PngBombs, ImageDataThatInflatesFarPastThePictureIsRefusedQuickly) {
     // 2 GiB behind a 1 x 1 picture: FFmpeg inflates all of it two bytes a
     // row, which took tens of seconds; 64 MiB behind a 4096 x 4096 gray one.
     const Bytes tiny = TestPng::HandMade(1, 1, 8, 0, 0, zlib_bomb(2048));
@@ -136,13 +132,13 @@ TEST(PngBombs, ImageDataThatInflatesFarPastThePictureIsRefusedQuickly)
     }
 }
 
-TEST(PngBombs, CompressedTextAndProfilesThatInflateToGigabytesAreRefused)
-{
+TEST(PngBombs, CompressedTextAndProfilesThatInflateToGigabytesAreRefused) {
     // FFmpeg keeps both whole in memory, growing its buffer without a bound.
     const Bytes pixel = zlib_of_zeros(2);
     for (const char* type : {"zTXt", "iCCP"}) {
         SCOPED_TRACE(type);
-        const Bytes png = TestPng::HandMade(1, 1, 8, 0, 0, pixel, {{type, TestPng::NamedStream("Comment", zlib_bomb(1024))}});
+        const Bytes png = TestPng::HandMade(
+            1, 1, 8, 0, 0, pixel, {{type, TestPng::NamedStream("Comment", zlib_bomb(1024))}});
         OrbexPng::Image image;
         const Outcome out = decode(png, image);
         EXPECT_FALSE(out.decoded);
@@ -156,8 +152,7 @@ TEST(PngBombs, CompressedTextAndProfilesThatInflateToGigabytesAreRefused)
 
 // The number of bytes the rows of an Adam7-interlaced gray picture take,
 // counted pixel by pixel.
-size_t interlaced_gray_bytes(uint32_t width, uint32_t height)
-{
+size_t interlaced_gray_bytes(uint32_t width, uint32_t height) {
     const uint32_t pass[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                  {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     size_t total = 0;
@@ -177,19 +172,22 @@ size_t interlaced_gray_bytes(uint32_t width, uint32_t height)
     return total;
 }
 
-TEST(PngBombs, HonestFilesOfTheSameShapesStillDecode)
-{
+TEST(PngBombs, HonestFilesOfTheSameShapesStillDecode) {
     struct {
         const char* what;
         Bytes png;
         int side;
     } cases[] = {
-        {"largest gray, interlaced", TestPng::HandMade(4096, 4096, 8, 0, 1, zlib_of_zeros(interlaced_gray_bytes(4096, 4096))),
+        {"largest gray, interlaced",
+         TestPng::HandMade(4096, 4096, 8, 0, 1, zlib_of_zeros(interlaced_gray_bytes(4096, 4096))),
          4096},
-        {"16-bit RGBA", TestPng::HandMade(1024, 1024, 16, 6, 0, zlib_of_zeros(1024 * (1 + 1024 * 8))), 1024},
-        {"rows followed by a little more", TestPng::HandMade(64, 64, 8, 0, 0, zlib_of_zeros(64 * 65 + 4000)), 64},
-        {"with a 200 KiB comment", TestPng::HandMade(1, 1, 8, 0, 0, zlib_of_zeros(2),
-                                            {{"zTXt", TestPng::NamedStream("Comment", zlib_of_zeros(200 << 10))}}),
+        {"16-bit RGBA",
+         TestPng::HandMade(1024, 1024, 16, 6, 0, zlib_of_zeros(1024 * (1 + 1024 * 8))), 1024},
+        {"rows followed by a little more",
+         TestPng::HandMade(64, 64, 8, 0, 0, zlib_of_zeros(64 * 65 + 4000)), 64},
+        {"with a 200 KiB comment",
+         TestPng::HandMade(1, 1, 8, 0, 0, zlib_of_zeros(2),
+                           {{"zTXt", TestPng::NamedStream("Comment", zlib_of_zeros(200 << 10))}}),
          1},
     };
     for (auto& c : cases) {

@@ -21,7 +21,8 @@ struct LocaleEnvironment {
         set("LANGUAGE", language);
     }
     ~LocaleEnvironment() {
-        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) unsetenv(name);
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"})
+            unsetenv(name);
     }
     static void set(const char* name, const std::optional<std::string>& value) {
         if (value) {
@@ -44,7 +45,7 @@ TEST(InterfaceLanguage, FirstSetNonEmptyVariableDecides) {
         {nullopt, nullopt, "fr", true},
         {nullopt, nullopt, "fr_CA", true},
         {"fr_CH.UTF-8", "en_US.UTF-8", "en_US.UTF-8", true},
-        {"", "", "fr_BE", true},              // empty values are passed over
+        {"", "", "fr_BE", true},                   // empty values are passed over
         {"en_GB.UTF-8", nullopt, "fr_FR", false},  // the first set one wins
         {nullopt, "de_DE.UTF-8", "fr_FR", false},
         {nullopt, nullopt, "C.UTF-8", false},
@@ -64,12 +65,12 @@ TEST(InterfaceLanguage, FirstEntryOfLanguageDecidesUnlessTheLocaleIsC) {
         std::optional<std::string> lc_all, lang, language;
         bool french;
     } cases[] = {
-        {nullopt, "en_US.UTF-8", "fr:en", true},      // a desktop's French interface
+        {nullopt, "en_US.UTF-8", "fr:en", true},  // a desktop's French interface
         {nullopt, "fr_FR.UTF-8", "en_GB:fr", false},
         {nullopt, "de_DE.UTF-8", "fr_CA", true},
-        {"fr_FR.UTF-8", nullopt, ":en", true},         // no first entry: the locale decides
+        {"fr_FR.UTF-8", nullopt, ":en", true},  // no first entry: the locale decides
         {nullopt, "fr_FR.UTF-8", "", true},
-        {nullopt, nullopt, "fr:en", false},            // the C locale ignores LANGUAGE
+        {nullopt, nullopt, "fr:en", false},  // the C locale ignores LANGUAGE
         {nullopt, "C", "fr", false},
         {nullopt, "C.UTF-8", "fr", false},
         {"POSIX", "en_US.UTF-8", "fr", false},

@@ -20,7 +20,8 @@ namespace {
 // Sets PATH for one test and puts it back after it.
 class PathVariable {
 public:
-    explicit PathVariable(const std::string& value) : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
+    explicit PathVariable(const std::string& value)
+        : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
         setenv("PATH", value.c_str(), 1);
     }
     ~PathVariable() { setenv("PATH", old_.c_str(), 1); }
@@ -61,10 +62,10 @@ TEST(Candidates, PythonPlacesInOrderWithTheSearchPathLast) {
     }
     {
         PathVariable path(a + ":" + d);
-        EXPECT_EQ(platform::python_candidates("/opt/game", ""),
-                  (std::vector<NativeString>{"/opt/game/python/bin/python3",
-                                             "/opt/game/../python/bin/python3", "", "",
-                                             d + "/python3"}));
+        EXPECT_EQ(
+            platform::python_candidates("/opt/game", ""),
+            (std::vector<NativeString>{"/opt/game/python/bin/python3",
+                                       "/opt/game/../python/bin/python3", "", "", d + "/python3"}));
     }
 }
 
@@ -96,10 +97,12 @@ TEST(HostStart, ProgramsThatCannotRunAreStartFailuresWithTheirReason) {
         {"plain_text", folder.str(), std::string("exec: ") + std::strerror(EACCES)},
         {"no_program", folder.str(), std::string("exec: ") + std::strerror(ENOEXEC)},
         {"missing", folder.str(), std::string("exec: ") + std::strerror(ENOENT)},
-        {"/usr/bin/python3", folder.str() + "/gone", std::string("working folder: ") + std::strerror(ENOENT)},
+        {"/usr/bin/python3", folder.str() + "/gone",
+         std::string("working folder: ") + std::strerror(ENOENT)},
     };
     for (const auto& c : cases) {
-        const std::string program = c.program[0] == '/' ? c.program : folder.str() + "/" + c.program;
+        const std::string program =
+            c.program[0] == '/' ? c.program : folder.str() + "/" + c.program;
         platform::HostProcess host;
         ::testing::internal::CaptureStderr();
         EXPECT_FALSE(platform::start_host(program, script, c.working_folder, host)) << c.program;
@@ -128,7 +131,8 @@ TEST(HostStart, RelativeInterpreterPathIsTakenFromTheLauncherFolder) {
     const auto old = std::filesystem::current_path();
     std::filesystem::current_path(folder.path());
     platform::HostProcess host;
-    const bool started = platform::start_host("bin/py", folder.str() + "/work/ran", folder.str() + "/work", host);
+    const bool started =
+        platform::start_host("bin/py", folder.str() + "/work/ran", folder.str() + "/work", host);
     std::filesystem::current_path(old);
     ASSERT_TRUE(started);
     waitpid(static_cast<pid_t>(host.id), nullptr, 0);
@@ -150,7 +154,8 @@ TEST(StopRequests, SignalIsHeldAndReachesAnActionSetAfterIt) {
         {
             platform::hold_stop_requests();
             raise(SIGHUP);
-            if (!platform::stop_requested()) _exit(2);
+            if (!platform::stop_requested())
+                _exit(2);
             // Another loop takes the wake-up first, as a message box's would.
             while (g_main_context_iteration(nullptr, FALSE)) {
             }

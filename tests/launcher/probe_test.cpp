@@ -30,7 +30,8 @@ public:
         socklen_t size = sizeof address;
         getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
         port_ = ntohs(address.sin_port);
-        if (kind == Kind::listening) listen(fd_, 8);
+        if (kind == Kind::listening)
+            listen(fd_, 8);
         if (kind == Kind::full) {
             listen(fd_, 0);  // holds one connection, never accepted
             queued_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -38,7 +39,8 @@ public:
         }
     }
     ~LocalPort() {
-        if (queued_ >= 0) close(queued_);
+        if (queued_ >= 0)
+            close(queued_);
         close(fd_);
     }
     int port() const { return port_; }
@@ -127,7 +129,7 @@ TEST_F(ProbeTest, BothDeadGivesZero) {
 TEST_F(ProbeTest, NumberIsReadPastLeadingSpaceAndBeforeAnyTrailer) {
     LocalPort live(true);
     for (const std::string& content : {" \t\r\n" + live.text() + "\r\n", live.text() + " http",
-                                      "+" + live.text(), live.text()}) {
+                                       "+" + live.text(), live.text()}) {
         here(content);
         EXPECT_EQ(probe_launcher_port(game), live.port()) << "content: " << content;
     }

@@ -30,8 +30,7 @@ public:
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
+    ScopedEnv(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name))
             old_ = old;
         if (value)
@@ -39,8 +38,7 @@ public:
         else
             unsetenv(name);
     }
-    ~ScopedEnv()
-    {
+    ~ScopedEnv() {
         if (old_)
             setenv(name_, old_->c_str(), 1);
         else
@@ -62,8 +60,7 @@ private:
 };
 
 // Answers the open request the way SDL's dialog thread does.
-void answer_from_thread(NativePicker& picker, const std::vector<std::string>* names)
-{
+void answer_from_thread(NativePicker& picker, const std::vector<std::string>* names) {
     std::thread dialog([&picker, names] {
         if (!names) {
             picker_callback(&picker, nullptr, -1);
@@ -80,9 +77,8 @@ void answer_from_thread(NativePicker& picker, const std::vector<std::string>* na
 
 // One full round: the request is marked open, the dialog answers from its own
 // thread, and the frame loop takes the result.
-bool pick(NativePicker& picker, SelectionState& state, const std::vector<std::string>* names, bool dlc_mode,
-          bool deferred_quit = false)
-{
+bool pick(NativePicker& picker, SelectionState& state, const std::vector<std::string>* names,
+          bool dlc_mode, bool deferred_quit = false) {
     picker.open = true;
     answer_from_thread(picker, names);
     return take_picker_result(picker, state, deferred_quit, dlc_mode);
@@ -90,8 +86,7 @@ bool pick(NativePicker& picker, SelectionState& state, const std::vector<std::st
 
 }  // namespace
 
-TEST(RegularPkg, ExtensionInAnyAsciiCaseOnly)
-{
+TEST(RegularPkg, ExtensionInAnyAsciiCaseOnly) {
     TempDir dir;
     for (const char* name : {"a.pkg", "b.PKG", "c.Pkg", "d.pKg"})
         EXPECT_TRUE(regular_pkg(dir.file(name))) << name;
@@ -101,8 +96,7 @@ TEST(RegularPkg, ExtensionInAnyAsciiCaseOnly)
     EXPECT_FALSE(regular_pkg(dir.file("g.p\xe2\x84\xaag")));
 }
 
-TEST(RegularPkg, OnlyExistingRegularFilesThatAreNoLinks)
-{
+TEST(RegularPkg, OnlyExistingRegularFilesThatAreNoLinks) {
     TempDir dir;
     const fs::path real = dir.file("real/game.pkg");
     fs::create_directory(dir.path() / "folder.pkg");
@@ -125,8 +119,7 @@ TEST(RegularPkg, OnlyExistingRegularFilesThatAreNoLinks)
     EXPECT_TRUE(regular_pkg(real));
 }
 
-TEST(ChooseStartFolder, FirstSetVariableDecidesWithoutFallingThrough)
-{
+TEST(ChooseStartFolder, FirstSetVariableDecidesWithoutFallingThrough) {
     TempDir dir;
     const fs::path home = dir.path() / "home";
     const fs::path start = dir.path() / "start";
@@ -151,13 +144,12 @@ TEST(ChooseStartFolder, FirstSetVariableDecidesWithoutFallingThrough)
     for (const Case& c : cases) {
         ScopedEnv s("ORBEX_SETUP_START_DIR", c.start_dir ? c.start_dir->c_str() : nullptr);
         ScopedEnv h("HOME", c.home ? c.home->c_str() : nullptr);
-        EXPECT_EQ(choose_start_folder(), c.expected)
-            << "start=" << c.start_dir.value_or("(unset)") << " home=" << c.home.value_or("(unset)");
+        EXPECT_EQ(choose_start_folder(), c.expected) << "start=" << c.start_dir.value_or("(unset)")
+                                                     << " home=" << c.home.value_or("(unset)");
     }
 }
 
-TEST(ChooseStartFolder, RelativeValueTakenAgainstCurrentFolder)
-{
+TEST(ChooseStartFolder, RelativeValueTakenAgainstCurrentFolder) {
     TempDir dir;
     fs::create_directories(dir.path() / "sub");
     ScopedCwd cwd(dir.path());
@@ -167,8 +159,7 @@ TEST(ChooseStartFolder, RelativeValueTakenAgainstCurrentFolder)
     EXPECT_TRUE(fs::equivalent(folder, dir.path() / "sub"));
 }
 
-TEST(CommitPkgs, UpdateReplacesAndDlcAdds)
-{
+TEST(CommitPkgs, UpdateReplacesAndDlcAdds) {
     SelectionState state;
     state.notice = "Selected file is not a readable .pkg.";
     commit_pkgs(state, {"/u/one.pkg"}, false);
@@ -190,8 +181,7 @@ TEST(CommitPkgs, UpdateReplacesAndDlcAdds)
     EXPECT_EQ(in_order, (std::vector<fs::path>{"/a/z.pkg", "/b/b.pkg", "/d/c.pkg"}));
 }
 
-TEST(CommitPkgs, DuplicatesByPathComparison)
-{
+TEST(CommitPkgs, DuplicatesByPathComparison) {
     // Paths that name no file: their lexically normal forms decide.
     SelectionState state;
     commit_pkgs(state, {"/g/a.pkg"}, true);
@@ -203,8 +193,7 @@ TEST(CommitPkgs, DuplicatesByPathComparison)
     EXPECT_EQ(state.start_folder, "/g");
 }
 
-TEST(CommitPkgs, OneEntryPerExistingFileInItsFirstSpelling)
-{
+TEST(CommitPkgs, OneEntryPerExistingFileInItsFirstSpelling) {
     TempDir dir;
     const fs::path a = dir.file("pk/a.pkg");
     fs::create_directory_symlink(dir.path() / "pk", dir.path() / "linked");
@@ -223,8 +212,7 @@ TEST(CommitPkgs, OneEntryPerExistingFileInItsFirstSpelling)
     EXPECT_EQ(state.chosen.size(), 3u);
 }
 
-TEST(TakePickerResult, AcceptedPickIsAddedWhole)
-{
+TEST(TakePickerResult, AcceptedPickIsAddedWhole) {
     TempDir dir;
     const fs::path a = dir.file("x/a.pkg"), b = dir.file("y/b.pkg"), c = dir.file("x/c.pkg");
     NativePicker picker;
@@ -245,8 +233,7 @@ TEST(TakePickerResult, AcceptedPickIsAddedWhole)
     EXPECT_TRUE(picker.open);
 }
 
-TEST(TakePickerResult, RefusedNameDropsTheWholePick)
-{
+TEST(TakePickerResult, RefusedNameDropsTheWholePick) {
     TempDir dir;
     const fs::path old = dir.file("old/u.pkg");
     NativePicker picker;
@@ -259,8 +246,8 @@ TEST(TakePickerResult, RefusedNameDropsTheWholePick)
     EXPECT_EQ(state.chosen, (std::set<fs::path>{old}));
     EXPECT_EQ(state.notice, "Selected file is not a readable .pkg.");
 
-    const std::vector<std::string> dlc = {dir.file("n/1.pkg").string(), dir.file("n/2.txt").string(),
-                                          dir.file("n/3.pkg").string()};
+    const std::vector<std::string> dlc = {
+        dir.file("n/1.pkg").string(), dir.file("n/2.txt").string(), dir.file("n/3.pkg").string()};
     pick(picker, state, &dlc, true);
     EXPECT_EQ(state.chosen, (std::set<fs::path>{old}));
     EXPECT_EQ(state.start_folder, folder);
@@ -277,8 +264,7 @@ TEST(TakePickerResult, RefusedNameDropsTheWholePick)
     EXPECT_EQ(state.notice, "Selected file is not a readable .pkg.");
 }
 
-TEST(TakePickerResult, CancelChangesNothing)
-{
+TEST(TakePickerResult, CancelChangesNothing) {
     TempDir dir;
     NativePicker picker;
     SelectionState state;
@@ -306,8 +292,7 @@ TEST(TakePickerResult, CancelChangesNothing)
     EXPECT_TRUE(state.notice.empty());
 }
 
-TEST(TakePickerResult, ChooserErrorOffersTheTypedPath)
-{
+TEST(TakePickerResult, ChooserErrorOffersTheTypedPath) {
     NativePicker picker;
     SelectionState state;
     commit_pkgs(state, {"/k/a.pkg"}, true);
@@ -319,8 +304,7 @@ TEST(TakePickerResult, ChooserErrorOffersTheTypedPath)
     EXPECT_FALSE(picker.open);
 }
 
-TEST(TakePickerResult, DeferredQuitDropsEvenAValidPick)
-{
+TEST(TakePickerResult, DeferredQuitDropsEvenAValidPick) {
     TempDir dir;
     NativePicker picker;
     SelectionState state;
@@ -336,8 +320,7 @@ TEST(TakePickerResult, DeferredQuitDropsEvenAValidPick)
     EXPECT_FALSE(state.manual_entry_shown);
 }
 
-TEST(TakePickerResult, NothingWithoutAnOutstandingRequest)
-{
+TEST(TakePickerResult, NothingWithoutAnOutstandingRequest) {
     TempDir dir;
     NativePicker picker;
     SelectionState state;

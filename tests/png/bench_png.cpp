@@ -31,8 +31,7 @@ constexpr int kSide = 4096;
 
 // Smooth colour ramps with a little noise, like painted artwork: a file far
 // below the input cap.
-std::vector<uint8_t> artwork()
-{
+std::vector<uint8_t> artwork() {
     std::vector<uint8_t> rows(static_cast<size_t>(kSide) * kSide * 4);
     uint32_t seed = 12345;
     size_t i = 0;
@@ -51,8 +50,7 @@ std::vector<uint8_t> artwork()
 
 // Colour noise with opaque alpha: close to the largest file such a picture
 // can give within the input cap.
-std::vector<uint8_t> noise()
-{
+std::vector<uint8_t> noise() {
     std::vector<uint8_t> rows(static_cast<size_t>(kSide) * kSide * 4);
     uint32_t seed = 777;
     for (size_t i = 0; i < rows.size(); i += 4) {
@@ -67,8 +65,7 @@ std::vector<uint8_t> noise()
 
 // The reference: FFmpeg alone reading the file, decoding it and converting
 // it to RGBA with the calls LoadRgba makes, without any of its checks.
-bool ffmpeg_alone(const char* path, std::vector<uint8_t>& rgba)
-{
+bool ffmpeg_alone(const char* path, std::vector<uint8_t>& rgba) {
     FILE* file = std::fopen(path, "rb");
     if (!file) {
         return false;
@@ -89,9 +86,9 @@ bool ffmpeg_alone(const char* path, std::vector<uint8_t>& rgba)
     avcodec_send_packet(context, nullptr);
     const bool ok = got == static_cast<size_t>(size) && avcodec_receive_frame(context, frame) == 0;
     if (ok) {
-        SwsContext* converter = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                               frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_POINT, nullptr,
-                                               nullptr, nullptr);
+        SwsContext* converter = sws_getContext(
+            frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
+            frame->height, AV_PIX_FMT_RGBA, SWS_POINT, nullptr, nullptr, nullptr);
         rgba.resize(static_cast<size_t>(frame->width) * static_cast<size_t>(frame->height) * 4);
         uint8_t* planes[4] = {rgba.data(), nullptr, nullptr, nullptr};
         int strides[4] = {frame->width * 4, 0, 0, 0};
@@ -104,10 +101,10 @@ bool ffmpeg_alone(const char* path, std::vector<uint8_t>& rgba)
     return ok;
 }
 
-bool load_rgba(const char* path, std::vector<uint8_t>& rgba)
-{
+bool load_rgba(const char* path, std::vector<uint8_t>& rgba) {
     OrbexPng::Image image;
-    const bool ok = OrbexPng::LoadRgba(path, image) && image.width == kSide && image.height == kSide;
+    const bool ok =
+        OrbexPng::LoadRgba(path, image) && image.width == kSide && image.height == kSide;
     rgba.swap(image.pixels);
     return ok;
 }
@@ -120,14 +117,14 @@ struct Pictures {
     std::map<std::vector<uint8_t> (*)(), std::pair<std::string, size_t>> written;
 
     // The path and size of the file, or an empty path when it could not be written.
-    std::pair<std::string, size_t> file(std::vector<uint8_t> (*make)())
-    {
+    std::pair<std::string, size_t> file(std::vector<uint8_t> (*make)()) {
         auto found = written.find(make);
         if (found == written.end()) {
             const std::vector<uint8_t> png = make();
             const std::string path = folder + "/picture-" + std::to_string(written.size()) + ".png";
             const bool ok = !png.empty() && TestPng::WriteFile(path, png);
-            found = written.emplace(make, std::make_pair(ok ? path : std::string(), png.size())).first;
+            found =
+                written.emplace(make, std::make_pair(ok ? path : std::string(), png.size())).first;
         }
         return found->second;
     }
@@ -135,8 +132,8 @@ struct Pictures {
 
 // Runs `decoder` on the picture `make` writes. The benchmarks run LoadRgba
 // and FFmpeg alone in turn on each picture.
-void load(benchmark::State& state, std::vector<uint8_t> (*make)(), bool (*decoder)(const char*, std::vector<uint8_t>&))
-{
+void load(benchmark::State& state, std::vector<uint8_t> (*make)(),
+          bool (*decoder)(const char*, std::vector<uint8_t>&)) {
     static Pictures pictures;
     const auto [path, file_bytes] = pictures.file(make);
     if (path.empty()) {
@@ -166,14 +163,21 @@ void load(benchmark::State& state, std::vector<uint8_t> (*make)(), bool (*decode
     if (peak_known && baseline_kb >= 0) {
         state.counters["peak_MiB"] = double(status_kb("VmHWM") - baseline_kb) / 1024.0;
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(file_bytes));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(file_bytes));
 }
 
 }  // namespace
 
-BENCHMARK_CAPTURE(load, artwork_4096, artwork, load_rgba)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(load, artwork_4096_ffmpeg, artwork, ffmpeg_alone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(load, artwork_4096, artwork, load_rgba)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(load, artwork_4096_ffmpeg, artwork, ffmpeg_alone)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(load, noise_4096, noise, load_rgba)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(load, noise_4096_ffmpeg, noise, ffmpeg_alone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(load, noise_4096_ffmpeg, noise, ffmpeg_alone)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -23,8 +23,7 @@ using OrbexPng::Image;
 
 class PngFiles : public ::testing::Test {
 protected:
-    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes)
-    {
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
         const std::string path = folder_ + "/" + name;
         EXPECT_TRUE(TestPng::WriteFile(path, bytes));
         return path;
@@ -32,8 +31,7 @@ protected:
 
     // A file of the given length whose content is all zero bytes, made sparse
     // so that large ones cost no disk.
-    std::string Sparse(const std::string& name, off_t length)
-    {
+    std::string Sparse(const std::string& name, off_t length) {
         const std::string path = folder_ + "/" + name;
         const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
         EXPECT_GE(fd, 0);
@@ -50,15 +48,13 @@ protected:
 // FFmpeg's own log lines ("[png @ 0x...] ...") are left out: they are the
 // library's, not the loader's.
 template <typename Call>
-std::string StderrOf(Call call)
-{
+std::string StderrOf(Call call) {
     ::testing::internal::CaptureStderr();
     call();
     return without_ffmpeg_lines(::testing::internal::GetCapturedStderr());
 }
 
-void ExpectEmpty(const Image& image)
-{
+void ExpectEmpty(const Image& image) {
     EXPECT_EQ(0, image.width);
     EXPECT_EQ(0, image.height);
     EXPECT_TRUE(image.pixels.empty());
@@ -66,8 +62,7 @@ void ExpectEmpty(const Image& image)
 }
 
 // An image holding something, to see that a failing call drops it.
-Image Stale()
-{
+Image Stale() {
     Image image;
     image.width = 3;
     image.height = 5;
@@ -77,30 +72,32 @@ Image Stale()
 
 // True when line is the decoder's failure line for a negative FFmpeg code and
 // the given input size, and nothing else.
-bool IsDecodingFailedLine(const std::string& line, size_t size)
-{
+bool IsDecodingFailedLine(const std::string& line, size_t size) {
     int code = 0;
-    if (std::sscanf(line.c_str(), "ORBEX PNG: decoding failed (FFmpeg error %d,", &code) != 1 || code >= 0) {
+    if (std::sscanf(line.c_str(), "ORBEX PNG: decoding failed (FFmpeg error %d,", &code) != 1 ||
+        code >= 0) {
         return false;
     }
-    return line == "ORBEX PNG: decoding failed (FFmpeg error " + std::to_string(code) + ", " + std::to_string(size) +
-                       " input bytes)\n";
+    return line == "ORBEX PNG: decoding failed (FFmpeg error " + std::to_string(code) + ", " +
+                       std::to_string(size) + " input bytes)\n";
 }
 
-uint32_t PixelAt(const Image& image, int x, int y)
-{
-    const size_t at = (static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)) * 4;
+uint32_t PixelAt(const Image& image, int x, int y) {
+    const size_t at =
+        (static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)) * 4;
     const uint8_t* p = image.pixels.data() + at;
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-uint32_t Rgba(uint32_t r, uint32_t g, uint32_t b, uint32_t a) { return (r << 24) | (g << 16) | (b << 8) | a; }
+uint32_t Rgba(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+    return (r << 24) | (g << 16) | (b << 8) | a;
+}
 
 // Whether every channel of two packed RGBA values differs by at most slack.
-bool Near(uint32_t got, uint32_t want, int slack)
-{
+bool Near(uint32_t got, uint32_t want, int slack) {
     for (int shift = 0; shift < 32; shift += 8) {
-        const int a = static_cast<int>((got >> shift) & 255), b = static_cast<int>((want >> shift) & 255);
+        const int a = static_cast<int>((got >> shift) & 255),
+                  b = static_cast<int>((want >> shift) & 255);
         if (a - b > slack || b - a > slack) {
             return false;
         }
@@ -108,31 +105,30 @@ bool Near(uint32_t got, uint32_t want, int slack)
     return true;
 }
 
-TEST_F(PngFiles, SizesWithinTheLimitsDecodeAtTheirOwnSize)
-{
-    const struct {
-        int width, height;
-    } sizes[] = {{1, 1}, {1023, 767}, {4096, 3}, {2, 4096}};
+TEST_F(PngFiles, SizesWithinTheLimitsDecodeAtTheirOwnSize) {
+    const struct { int width, height; } sizes[] = {{1, 1}, {1023, 767}, {4096, 3}, {2, 4096}};
     for (const auto& size : sizes) {
         SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height));
-        const std::string path = Write("pattern.png", TestPng::EncodePattern(size.width, size.height));
+        const std::string path =
+            Write("pattern.png", TestPng::EncodePattern(size.width, size.height));
         Image image = Stale();
         ASSERT_TRUE(OrbexPng::LoadRgba(path.c_str(), image));
         EXPECT_EQ(size.width, image.width);
         EXPECT_EQ(size.height, image.height);
-        ASSERT_EQ(static_cast<size_t>(size.width) * static_cast<size_t>(size.height) * 4, image.pixels.size());
+        ASSERT_EQ(static_cast<size_t>(size.width) * static_cast<size_t>(size.height) * 4,
+                  image.pixels.size());
         const int xs[] = {0, size.width / 2, size.width - 1};
         const int ys[] = {0, size.height / 3, size.height - 1};
         for (int y : ys) {
             for (int x : xs) {
-                EXPECT_EQ(Rgba(x & 255, y & 255, (x ^ y) & 255, 255), PixelAt(image, x, y)) << x << "," << y;
+                EXPECT_EQ(Rgba(x & 255, y & 255, (x ^ y) & 255, 255), PixelAt(image, x, y))
+                    << x << "," << y;
             }
         }
     }
 }
 
-TEST_F(PngFiles, SidesAboveTheLimitAreRefusedWithTheirDimensions)
-{
+TEST_F(PngFiles, SidesAboveTheLimitAreRefusedWithTheirDimensions) {
     const struct {
         int width, height;
         const char* line;
@@ -149,8 +145,7 @@ TEST_F(PngFiles, SidesAboveTheLimitAreRefusedWithTheirDimensions)
 }
 
 // Every PNG colour type and depth comes out as 8-bit RGBA with the same colours.
-TEST(PngFormats, EveryInputFormatComesOutAsRgba)
-{
+TEST(PngFormats, EveryInputFormatComesOutAsRgba) {
     // 256 pixels in one row: value v at x = v, so every level is checked.
     const int n = 256;
     std::vector<uint8_t> gray(n), ya8(n * 2), rgb(n * 3), rgba(n * 4), pal(n);
@@ -226,14 +221,14 @@ TEST(PngFormats, EveryInputFormatComesOutAsRgba)
         for (int x = 0; x < n && wrong < 4; ++x) {
             if (!Near(PixelAt(image, x, 0), c.want[x], c.slack)) {
                 ++wrong;
-                ADD_FAILURE() << "x " << x << ": got " << std::hex << PixelAt(image, x, 0) << " want " << c.want[x];
+                ADD_FAILURE() << "x " << x << ": got " << std::hex << PixelAt(image, x, 0)
+                              << " want " << c.want[x];
             }
         }
     }
 }
 
-TEST_F(PngFiles, EmptyAndOversizedFilesAreRefusedSilently)
-{
+TEST_F(PngFiles, EmptyAndOversizedFilesAreRefusedSilently) {
     const struct {
         const char* name;
         off_t length;
@@ -249,8 +244,7 @@ TEST_F(PngFiles, EmptyAndOversizedFilesAreRefusedSilently)
     }
 }
 
-TEST_F(PngFiles, AFileOfExactlyTheCapReachesTheDecoderWhole)
-{
+TEST_F(PngFiles, AFileOfExactlyTheCapReachesTheDecoderWhole) {
     const std::string path = Sparse("cap.png", 67108864);
     Image image = Stale();
     const std::string err = StderrOf([&] { OrbexPng::LoadRgba(path.c_str(), image); });
@@ -260,8 +254,7 @@ TEST_F(PngFiles, AFileOfExactlyTheCapReachesTheDecoderWhole)
 
 // An endless stream must not be read on past the cap: the loader has to give
 // up after at most one chunk beyond it.
-TEST_F(PngFiles, ReadingStopsSoonAfterTheCap)
-{
+TEST_F(PngFiles, ReadingStopsSoonAfterTheCap) {
     const std::string path = folder_ + "/stream.png";
     ASSERT_EQ(0, ::mkfifo(path.c_str(), 0600));
     std::signal(SIGPIPE, SIG_IGN);
@@ -293,9 +286,9 @@ TEST_F(PngFiles, ReadingStopsSoonAfterTheCap)
     EXPECT_LT(accepted.load(), offered);
 }
 
-TEST_F(PngFiles, BytesThatAreNoPngReportTheDecoderErrorAndTheirCount)
-{
-    const std::vector<uint8_t> text = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e', '\n'};
+TEST_F(PngFiles, BytesThatAreNoPngReportTheDecoderErrorAndTheirCount) {
+    const std::vector<uint8_t> text = {'n', 'o', 't', ' ', 'a', ' ', 'p',
+                                       'i', 'c', 't', 'u', 'r', 'e', '\n'};
     std::vector<uint8_t> truncated = TestPng::EncodePattern(64, 64);
     truncated.resize(truncated.size() / 2);
     const struct {
@@ -314,8 +307,7 @@ TEST_F(PngFiles, BytesThatAreNoPngReportTheDecoderErrorAndTheirCount)
     }
 }
 
-TEST_F(PngFiles, UnopenablePathsReportTheSystemReason)
-{
+TEST_F(PngFiles, UnopenablePathsReportTheSystemReason) {
     const std::string missing = folder_ + "/missing.png";
     Image image = Stale();
     std::string err = StderrOf([&] { EXPECT_FALSE(OrbexPng::LoadRgba(missing.c_str(), image)); });
@@ -329,8 +321,7 @@ TEST_F(PngFiles, UnopenablePathsReportTheSystemReason)
     ExpectEmpty(image);
 }
 
-TEST(PngDecode, InputsOutsideTheLimitsAreRefusedUnread)
-{
+TEST(PngDecode, InputsOutsideTheLimitsAreRefusedUnread) {
     const uint8_t few[16] = {};
     Image image = Stale();
     // Under AddressSanitizer a read of the oversized claim would be reported.
@@ -344,8 +335,7 @@ TEST(PngDecode, InputsOutsideTheLimitsAreRefusedUnread)
     ExpectEmpty(image);
 }
 
-TEST(PngDecode, ASuccessReplacesWhatTheImageHeld)
-{
+TEST(PngDecode, ASuccessReplacesWhatTheImageHeld) {
     const std::vector<uint8_t> png = TestPng::EncodeSolid(2, 2, 10, 20, 30, 40);
     Image image = Stale();
     ASSERT_TRUE(OrbexPng::DecodeRgba(png.data(), png.size(), image));

@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 static const char first_line[] = "working\t3\t5\tCopying game files\n";
 static fs::path small_file, large_file, endless_file;
 
-static bool write_file(const fs::path& path, const std::string& start, std::uintmax_t size, char fill)
-{
+static bool write_file(const fs::path& path, const std::string& start, std::uintmax_t size,
+                       char fill) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
@@ -36,15 +36,13 @@ static bool write_file(const fs::path& path, const std::string& start, std::uint
     return std::fclose(f) == 0 && ok;
 }
 
-static void report_peak(benchmark::State& state)
-{
+static void report_peak(benchmark::State& state) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
-static void read_file(benchmark::State& state, const fs::path& path, const char* expect_state)
-{
+static void read_file(benchmark::State& state, const fs::path& path, const char* expect_state) {
     Progress p;
     p.state = "error";
     for (auto _ : state) {
@@ -57,16 +55,21 @@ static void read_file(benchmark::State& state, const fs::path& path, const char*
     report_peak(state);
 }
 
-static void BM_ReadProgress_SmallFile(benchmark::State& state) { read_file(state, small_file, "working"); }
-static void BM_ReadProgress_LargeFile(benchmark::State& state) { read_file(state, large_file, "working"); }
-static void BM_ReadProgress_EndlessLine(benchmark::State& state) { read_file(state, endless_file, "error"); }
+static void BM_ReadProgress_SmallFile(benchmark::State& state) {
+    read_file(state, small_file, "working");
+}
+static void BM_ReadProgress_LargeFile(benchmark::State& state) {
+    read_file(state, large_file, "working");
+}
+static void BM_ReadProgress_EndlessLine(benchmark::State& state) {
+    read_file(state, endless_file, "error");
+}
 
 BENCHMARK(BM_ReadProgress_SmallFile);
 BENCHMARK(BM_ReadProgress_LargeFile);
 BENCHMARK(BM_ReadProgress_EndlessLine);
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     const TempFolder folder("orbex-bench-progress");
     const fs::path dir = folder.path();

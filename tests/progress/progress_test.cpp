@@ -24,8 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // What the screen showed before the read; every refusal must give it back whole.
-Progress shown()
-{
+Progress shown() {
     Progress p;
     p.state = "error";
     p.completed = 4;
@@ -34,8 +33,7 @@ Progress shown()
     return p;
 }
 
-void expect_same(const Progress& actual, const Progress& expected)
-{
+void expect_same(const Progress& actual, const Progress& expected) {
     EXPECT_EQ(actual.state, expected.state);
     EXPECT_EQ(actual.completed, expected.completed);
     EXPECT_EQ(actual.total, expected.total);
@@ -44,12 +42,10 @@ void expect_same(const Progress& actual, const Progress& expected)
 
 class StatusFile : public ::testing::Test {
 protected:
-    void write(const std::string& bytes) const
-    {
+    void write(const std::string& bytes) const {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     }
-    Progress read(const std::string& bytes) const
-    {
+    Progress read(const std::string& bytes) const {
         write(bytes);
         return read_progress(path.c_str(), shown());
     }
@@ -68,8 +64,7 @@ struct Accepted {
     std::string message;
 };
 
-TEST_F(StatusFile, AcceptedLinesGiveTheirValues)
-{
+TEST_F(StatusFile, AcceptedLinesGiveTheirValues) {
     const Accepted cases[] = {
         {"plain", "working\t3\t5\tCopying files\n", "working", 3, 5, "Copying files"},
         {"success with nothing done", "success\t0\t1\tDone", "success", 0, 1, "Done"},
@@ -86,18 +81,23 @@ TEST_F(StatusFile, AcceptedLinesGiveTheirValues)
         {"CR LF end", "working\t1\t2\tmsg\r\nnext", "working", 1, 2, "msg"},
         {"only the CR before the LF goes", "working\t1\t2\ta\rb\r\r\n", "working", 1, 2, "a\rb\r"},
         {"CR at the end of the file stays", "working\t1\t2\tmsg\r", "working", 1, 2, "msg\r"},
-        {"only the first line counts", "success\t1\t1\tfirst\nerror\t0\t1\tsecond\n", "success", 1, 1, "first"},
-        {"a 400-byte message", "working\t1\t2\t" + std::string(400, 'm') + "\n", "working", 1, 2, std::string(400, 'm')},
-        {"a 401-byte message is cut", "working\t1\t2\t" + std::string(400, 'm') + "Z\n", "working", 1, 2,
+        {"only the first line counts", "success\t1\t1\tfirst\nerror\t0\t1\tsecond\n", "success", 1,
+         1, "first"},
+        {"a 400-byte message", "working\t1\t2\t" + std::string(400, 'm') + "\n", "working", 1, 2,
          std::string(400, 'm')},
-        {"the cut never splits a character", "working\t1\t2\t" + std::string(399, 'm') + "\xc3\xa9\n", "working", 1,
-         2, std::string(399, 'm')},
-        {"nor a four-byte one", "working\t1\t2\t" + std::string(397, 'm') + "\xf0\x9f\x98\x80\n", "working", 1, 2,
-         std::string(397, 'm')},
-        {"a character ending at the cut stays", "working\t1\t2\t" + std::string(397, 'm') + "\xe6\x97\xa5Z\n",
-         "working", 1, 2, std::string(397, 'm') + "\xe6\x97\xa5"},
-        {"bytes of no whole character are cut as bytes", "working\t1\t2\t" + std::string(398, 'm') + "\xe6\x97Z\n",
-         "working", 1, 2, std::string(398, 'm') + "\xe6\x97"},
+        {"a 401-byte message is cut", "working\t1\t2\t" + std::string(400, 'm') + "Z\n", "working",
+         1, 2, std::string(400, 'm')},
+        {"the cut never splits a character",
+         "working\t1\t2\t" + std::string(399, 'm') + "\xc3\xa9\n", "working", 1, 2,
+         std::string(399, 'm')},
+        {"nor a four-byte one", "working\t1\t2\t" + std::string(397, 'm') + "\xf0\x9f\x98\x80\n",
+         "working", 1, 2, std::string(397, 'm')},
+        {"a character ending at the cut stays",
+         "working\t1\t2\t" + std::string(397, 'm') + "\xe6\x97\xa5Z\n", "working", 1, 2,
+         std::string(397, 'm') + "\xe6\x97\xa5"},
+        {"bytes of no whole character are cut as bytes",
+         "working\t1\t2\t" + std::string(398, 'm') + "\xe6\x97Z\n", "working", 1, 2,
+         std::string(398, 'm') + "\xe6\x97"},
         {"a NUL byte is message text", std::string("working\t1\t2\ta\0b\n", 15), "working", 1, 2,
          std::string("a\0b", 3)},
     };
@@ -111,8 +111,7 @@ TEST_F(StatusFile, AcceptedLinesGiveTheirValues)
     }
 }
 
-TEST_F(StatusFile, FaultyLinesKeepThePreviousValueWhole)
-{
+TEST_F(StatusFile, FaultyLinesKeepThePreviousValueWhole) {
     const std::pair<const char*, std::string> cases[] = {
         {"empty file", ""},
         {"empty first line", "\nworking\t1\t2\tsecond line\n"},
@@ -149,8 +148,7 @@ TEST_F(StatusFile, FaultyLinesKeepThePreviousValueWhole)
     }
 }
 
-TEST_F(StatusFile, UnreadablePlacesKeepThePreviousValue)
-{
+TEST_F(StatusFile, UnreadablePlacesKeepThePreviousValue) {
     expect_same(read_progress((dir / "missing").c_str(), shown()), shown());
     expect_same(read_progress(dir.c_str(), shown()), shown());
     expect_same(read_progress("", shown()), shown());
@@ -180,8 +178,8 @@ TEST_F(StatusFile, UnreadablePlacesKeepThePreviousValue)
             _exit(4);
         const Progress read = read_progress(path.c_str(), shown());
         const Progress before = shown();
-        _exit(read.state == before.state && read.completed == before.completed && read.total == before.total &&
-                      read.message == before.message
+        _exit(read.state == before.state && read.completed == before.completed &&
+                      read.total == before.total && read.message == before.message
                   ? 0
                   : 1);
     }
@@ -194,8 +192,7 @@ TEST_F(StatusFile, UnreadablePlacesKeepThePreviousValue)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the unreadable file changed the value";
 }
 
-TEST_F(StatusFile, LaterLinesReplaceWhateverCameBefore)
-{
+TEST_F(StatusFile, LaterLinesReplaceWhateverCameBefore) {
     Progress p;  // the start value
     EXPECT_EQ(p.state, "working");
     EXPECT_EQ(p.completed, 0);
@@ -217,8 +214,7 @@ TEST_F(StatusFile, LaterLinesReplaceWhateverCameBefore)
 // The first line is held only up to status_line_limit bytes. Within it, and
 // for any line whose fields before the message fit in limit - 403 bytes,
 // reading is exact; beyond, the line is refused, never misread.
-TEST_F(StatusFile, LongFirstLinesReadExactlyOrNotAtAll)
-{
+TEST_F(StatusFile, LongFirstLinesReadExactlyOrNotAtAll) {
     const std::size_t limit = status_line_limit;
     const std::string tail_message = std::string(399, 'm') + "Z" + std::string(5000, 'q');
 
@@ -256,8 +252,7 @@ TEST_F(StatusFile, LongFirstLinesReadExactlyOrNotAtAll)
     expect_same(read(std::string(3 * limit, ' ')), shown());
 }
 
-long peak_kib()
-{
+long peak_kib() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
@@ -266,8 +261,7 @@ long peak_kib()
 // A caller writing garbage without a line feed must not take the tool's
 // memory: a 4 GiB first line (sparse, so the test costs no disk) is refused
 // and costs almost nothing.
-TEST_F(StatusFile, GiganticFirstLineCostsBoundedMemory)
-{
+TEST_F(StatusFile, GiganticFirstLineCostsBoundedMemory) {
     {
         std::FILE* f = std::fopen(path.c_str(), "wb");
         ASSERT_NE(f, nullptr);
@@ -280,8 +274,7 @@ TEST_F(StatusFile, GiganticFirstLineCostsBoundedMemory)
     EXPECT_LT(peak_kib() - before, 16 * 1024);
 }
 
-TEST(ProgressSpinner, TurnsEvery180MillisecondsThroughFourCharacters)
-{
+TEST(ProgressSpinner, TurnsEvery180MillisecondsThroughFourCharacters) {
     EXPECT_EQ(progress_spinner(0), '|');
     EXPECT_EQ(progress_spinner(179), '|');
     EXPECT_EQ(progress_spinner(180), '/');

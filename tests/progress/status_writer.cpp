@@ -14,8 +14,7 @@
 #include <string>
 #include <vector>
 
-static bool write_all(int fd, const char* data, std::size_t size)
-{
+static bool write_all(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t done = write(fd, data, size);
         if (done <= 0)
@@ -26,8 +25,7 @@ static bool write_all(int fd, const char* data, std::size_t size)
     return true;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 4) {
         std::fputs("usage: status_writer PATH ROUNDS SEED\n", stderr);
         return 2;

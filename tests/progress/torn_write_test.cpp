@@ -23,8 +23,7 @@ namespace {
 // Which kind of value a read gave, or why it cannot be right.
 enum class Seen { start, whole, cut_in_message, impossible };
 
-Seen classify(const Progress& p, const Progress& start, std::string& why)
-{
+Seen classify(const Progress& p, const Progress& start, std::string& why) {
     if (p.state == start.state && p.completed == start.completed && p.total == start.total &&
         p.message == start.message)
         return Seen::start;
@@ -39,22 +38,23 @@ Seen classify(const Progress& p, const Progress& start, std::string& why)
         return Seen::impossible;
     }
     const std::string full = status_line_message(k).substr(0, 400);
-    if (p.message.empty() || p.message.size() > full.size() || full.compare(0, p.message.size(), p.message) != 0) {
+    if (p.message.empty() || p.message.size() > full.size() ||
+        full.compare(0, p.message.size(), p.message) != 0) {
         why = "message not a start of line " + std::to_string(k) + "'s: " + p.message;
         return Seen::impossible;
     }
     return p.message.size() == full.size() ? Seen::whole : Seen::cut_in_message;
 }
 
-TEST(TornWrites, EveryAcceptedValueComesFromOneLine)
-{
+TEST(TornWrites, EveryAcceptedValueComesFromOneLine) {
     const TempFolder dir("orbex-torn");
     const std::string path = dir.str() + "/status";
 
     const std::string rounds = "20000";
     const std::string seed = "1234";
     char* const args[] = {const_cast<char*>(ORBEX_STATUS_WRITER), const_cast<char*>(path.c_str()),
-                          const_cast<char*>(rounds.c_str()), const_cast<char*>(seed.c_str()), nullptr};
+                          const_cast<char*>(rounds.c_str()), const_cast<char*>(seed.c_str()),
+                          nullptr};
     pid_t writer = 0;
     ASSERT_EQ(posix_spawn(&writer, ORBEX_STATUS_WRITER, nullptr, nullptr, args, environ), 0);
 
@@ -87,7 +87,8 @@ TEST(TornWrites, EveryAcceptedValueComesFromOneLine)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(impossible, 0);
     EXPECT_GT(whole, 0);
-    std::printf("reads %ld: whole lines %ld, lines cut inside the message %ld\n", reads, whole, cut);
+    std::printf("reads %ld: whole lines %ld, lines cut inside the message %ld\n", reads, whole,
+                cut);
 }
 
 }  // namespace

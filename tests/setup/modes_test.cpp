@@ -9,8 +9,7 @@
 
 namespace {
 
-TEST(CommandLine, RefusesEveryOtherShape)
-{
+TEST(CommandLine, RefusesEveryOtherShape) {
     const std::vector<std::vector<const char*>> bad = {
         {},
         {"--mode"},
@@ -36,12 +35,12 @@ TEST(CommandLine, RefusesEveryOtherShape)
         argv.insert(argv.end(), args.begin(), args.end());
         Mode mode;
         EXPECT_FALSE(parse_command_line(static_cast<int>(argv.size()), argv.data(), mode))
-            << "accepted " << args.size() << " arguments starting with " << (args.empty() ? "" : args[0]);
+            << "accepted " << args.size() << " arguments starting with "
+            << (args.empty() ? "" : args[0]);
     }
 }
 
-TEST(CommandLine, AcceptsTheFiveModes)
-{
+TEST(CommandLine, AcceptsTheFiveModes) {
     struct Case {
         std::vector<const char*> args;
         bool progress_mode;
@@ -58,7 +57,8 @@ TEST(CommandLine, AcceptsTheFiveModes)
         std::vector<const char*> argv = {"orbex-setup"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         Mode mode;
-        ASSERT_TRUE(parse_command_line(static_cast<int>(argv.size()), argv.data(), mode)) << c.args[1];
+        ASSERT_TRUE(parse_command_line(static_cast<int>(argv.size()), argv.data(), mode))
+            << c.args[1];
         EXPECT_EQ(mode.mode_word, c.args[1]);
         EXPECT_EQ(mode.progress_mode, c.progress_mode) << c.args[1];
         EXPECT_EQ(mode.dlc_mode, c.dlc_mode) << c.args[1];
@@ -69,14 +69,13 @@ TEST(CommandLine, AcceptsTheFiveModes)
     }
 }
 
-TEST(CommandLine, UsageTextIsExact)
-{
+TEST(CommandLine, UsageTextIsExact) {
     EXPECT_STREQ(usage_text,
-                 "Usage: orbex-setup --mode update|dlc|dlc_later OR --mode progress|progress-dlc /path/status\n");
+                 "Usage: orbex-setup --mode update|dlc|dlc_later OR --mode progress|progress-dlc "
+                 "/path/status\n");
 }
 
-TEST(ModeTexts, RowsAndLabels)
-{
+TEST(ModeTexts, RowsAndLabels) {
     const ModeTexts* update = mode_texts("update");
     const ModeTexts* dlc = mode_texts("dlc");
     const ModeTexts* later = mode_texts("dlc_later");
@@ -100,14 +99,14 @@ TEST(ModeTexts, RowsAndLabels)
     EXPECT_STREQ(second_label("dlc_later"), "Cancel");
 
     EXPECT_STREQ(progress_texts("progress").title, "Preparing version 01.03");
-    EXPECT_STREQ(progress_texts("progress-dlc").done_text, "DLC setup complete. Restart to activate.");
+    EXPECT_STREQ(progress_texts("progress-dlc").done_text,
+                 "DLC setup complete. Restart to activate.");
     // Headings are shared with the selection rows of the same kind.
     EXPECT_STREQ(progress_texts("progress").heading, update->heading);
     EXPECT_STREQ(progress_texts("progress-dlc").heading, dlc->heading);
 }
 
-TEST(ModeTexts, NoTextHoldsAPercentSign)
-{
+TEST(ModeTexts, NoTextHoldsAPercentSign) {
     // These texts are drawn literally; a "%" would be a trap for a later edit
     // that passes one as a format.
     std::vector<const char*> all;

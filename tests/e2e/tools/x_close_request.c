@@ -6,19 +6,18 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: x-close-request WINDOW-ID\n");
         return 2;
     }
-    char *end = NULL;
+    char* end = NULL;
     unsigned long id = strtoul(argv[1], &end, 0);
     if (end == argv[1] || *end != '\0' || id == 0) {
         fprintf(stderr, "x-close-request: bad window id '%s'\n", argv[1]);
         return 2;
     }
-    Display *display = XOpenDisplay(NULL);
+    Display* display = XOpenDisplay(NULL);
     if (!display) {
         fprintf(stderr, "x-close-request: cannot open display\n");
         return 1;

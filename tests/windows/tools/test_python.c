@@ -22,9 +22,11 @@ static void put_utf8(FILE* out, const char* key, const wchar_t* value) {
 static void report(void) {
     wchar_t where[1024];
     wchar_t value[1024];
-    if (!GetEnvironmentVariableW(L"ORBEX_TEST_HOST_REPORT", where, 1024)) return;
+    if (!GetEnvironmentVariableW(L"ORBEX_TEST_HOST_REPORT", where, 1024))
+        return;
     FILE* out = _wfopen(where, L"ab");
-    if (out == NULL) return;
+    if (out == NULL)
+        return;
     fprintf(out, "pid=%lu\n", (unsigned long)GetCurrentProcessId());
     put_utf8(out, "command_line", GetCommandLineW());
     GetModuleFileNameW(NULL, value, 1024);
@@ -38,26 +40,32 @@ static void report(void) {
 
 static int serve(void) {
     WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 3;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return 3;
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     struct sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
     int size = sizeof address;
-    if (listener == INVALID_SOCKET || bind(listener, (struct sockaddr*)&address, sizeof address) != 0 ||
-        listen(listener, 16) != 0 || getsockname(listener, (struct sockaddr*)&address, &size) != 0) {
+    if (listener == INVALID_SOCKET ||
+        bind(listener, (struct sockaddr*)&address, sizeof address) != 0 ||
+        listen(listener, 16) != 0 ||
+        getsockname(listener, (struct sockaddr*)&address, &size) != 0) {
         return 3;
     }
     /* Written to a side file first, so the launcher never reads half a number. */
     FILE* port_file = fopen("launcher.port.new", "wb");
-    if (port_file == NULL) return 3;
+    if (port_file == NULL)
+        return 3;
     fprintf(port_file, "%u\n", ntohs(address.sin_port));
     fclose(port_file);
-    if (!MoveFileExW(L"launcher.port.new", L"launcher.port", MOVEFILE_REPLACE_EXISTING)) return 3;
+    if (!MoveFileExW(L"launcher.port.new", L"launcher.port", MOVEFILE_REPLACE_EXISTING))
+        return 3;
     for (;;) {
         SOCKET peer = accept(listener, NULL, NULL);
-        if (peer != INVALID_SOCKET) closesocket(peer);
+        if (peer != INVALID_SOCKET)
+            closesocket(peer);
     }
 }
 

@@ -16,9 +16,11 @@ static const wchar_t window_class[] = L"OrbexWebviewStandIn";
 
 static void record(const char* format, ...) {
     wchar_t where[1024];
-    if (!GetEnvironmentVariableW(L"ORBEX_TEST_WEBVIEW_REPORT", where, 1024)) return;
+    if (!GetEnvironmentVariableW(L"ORBEX_TEST_WEBVIEW_REPORT", where, 1024))
+        return;
     FILE* out = _wfopen(where, L"ab");
-    if (out == NULL) return;
+    if (out == NULL)
+        return;
     va_list values;
     va_start(values, format);
     vfprintf(out, format, values);
@@ -39,7 +41,8 @@ EXPORT void* webview_create(int debug, void* parent) {
     record("create debug=%d parent=%d", debug, parent != NULL);
     wchar_t fail[32] = L"";
     GetEnvironmentVariableW(L"ORBEX_TEST_WEBVIEW_FAIL", fail, 32);
-    if (wcscmp(fail, L"create") == 0) return NULL;
+    if (wcscmp(fail, L"create") == 0)
+        return NULL;
 
     WNDCLASSEXW type;
     memset(&type, 0, sizeof type);
@@ -51,7 +54,8 @@ EXPORT void* webview_create(int debug, void* parent) {
     RegisterClassExW(&type);
     HWND window = CreateWindowExW(0, window_class, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 640, 480, NULL, NULL, type.hInstance, NULL);
-    if (window == NULL) return NULL;
+    if (window == NULL)
+        return NULL;
     ShowWindow(window, SW_SHOW);
     UpdateWindow(window);
     return window;
@@ -59,7 +63,8 @@ EXPORT void* webview_create(int debug, void* parent) {
 
 EXPORT int webview_destroy(void* view) {
     record("destroy");
-    if (IsWindow((HWND)view)) DestroyWindow((HWND)view);
+    if (IsWindow((HWND)view))
+        DestroyWindow((HWND)view);
     return 0;
 }
 
@@ -86,7 +91,8 @@ EXPORT int webview_terminate(void* view) {
 EXPORT int webview_set_title(void* view, const char* title) {
     record("title=%s", title);
     wchar_t wide[512];
-    if (MultiByteToWideChar(CP_UTF8, 0, title, -1, wide, 512) > 0) SetWindowTextW((HWND)view, wide);
+    if (MultiByteToWideChar(CP_UTF8, 0, title, -1, wide, 512) > 0)
+        SetWindowTextW((HWND)view, wide);
     return 0;
 }
 

@@ -27,7 +27,8 @@ static BOOL CALLBACK print_child(HWND child, LPARAM unused) {
     GetClassNameW(child, class_name, 256);
     DWORD_PTR length = 0;
     text[0] = L'\0';
-    if (SendMessageTimeoutW(child, WM_GETTEXT, 4096, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, &length) == 0) {
+    if (SendMessageTimeoutW(child, WM_GETTEXT, 4096, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
+                            &length) == 0) {
         text[0] = L'\0';
     }
     print_utf8(class_name);
@@ -65,10 +66,12 @@ int wmain(int argc, wchar_t** argv) {
     if (argc == 4 && wcscmp(argv[1], L"exit-code") == 0) {
         HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
                                      (DWORD)wcstoul(argv[2], NULL, 10));
-        if (process == NULL) return 3;
+        if (process == NULL)
+            return 3;
         puts("watching");
         fflush(stdout);
-        if (WaitForSingleObject(process, (DWORD)wcstoul(argv[3], NULL, 10)) != WAIT_OBJECT_0) return 1;
+        if (WaitForSingleObject(process, (DWORD)wcstoul(argv[3], NULL, 10)) != WAIT_OBJECT_0)
+            return 1;
         DWORD code = 0;
         GetExitCodeProcess(process, &code);
         printf("%lu\n", (unsigned long)code);
