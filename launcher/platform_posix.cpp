@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -136,25 +137,14 @@ enum class StartStep : int {
 };
 
 const char* step_name(StartStep step) {
-    switch (step) {
-        case StartStep::parent_death_signal:
-            return "parent-death signal";
-        case StartStep::session:
-            return "new session";
-        case StartStep::signals:
-            return "default signal actions";
-        case StartStep::null_device:
-            return "open /dev/null";
-        case StartStep::standard_streams:
-            return "standard streams";
-        case StartStep::working_folder:
-            return "working folder";
-        case StartStep::descriptors:
-            return "close descriptors";
-        case StartStep::exec:
-            break;
-    }
-    return "exec";
+    static const char* const names[] = {
+        "parent-death signal", "new session",    "default signal actions", "open /dev/null",
+        "standard streams",    "working folder", "close descriptors",      "exec",
+    };
+    static_assert(std::size(names) == static_cast<std::size_t>(StartStep::exec) + 1,
+                  "one name for each step");
+    const auto index = static_cast<std::size_t>(step);
+    return index < std::size(names) ? names[index] : "exec";
 }
 
 // What a child that could not become the host writes back before it ends;
