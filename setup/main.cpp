@@ -170,8 +170,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     held.sdl = true;
-    SDL_Window* window =
-        SDL_CreateWindow("Vantorra | Update and DLC Setup", 720, 400, SDL_WINDOW_RESIZABLE);
+    // Hidden until the renderer is there: SDL replaces a window whose kind
+    // does not suit the renderer, and a shown one would be put on screen,
+    // taken off and put on again, each time waiting for the display server.
+    SDL_Window* window = SDL_CreateWindow("Vantorra | Update and DLC Setup", 720, 400,
+                                          SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
     if (!window) {
         std::fprintf(stderr, "Setup window failed: %s\n", SDL_GetError());
         tear_down(held);
@@ -185,6 +188,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     held.renderer = renderer;
+    if (!SDL_ShowWindow(window)) {
+        std::fprintf(stderr, "Setup window failed: %s\n", SDL_GetError());
+        tear_down(held);
+        return 2;
+    }
 
     IMGUI_CHECKVERSION();
     ImGui::CreateContext();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <zlib.h>
 
@@ -12,12 +13,112 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
+#include <libavutil/macros.h>
 #include <libswscale/swscale.h>
 }
+
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
 
 namespace OrbexPng {
 
 namespace {
+
+// FFmpeg's functions as the loader calls them. On Windows FFmpeg is linked in
+// statically. Elsewhere its shared libraries bring some ninety others with
+// them (every codec's own library), which would cost each start of the
+// program a few tens of milliseconds before main even when no picture is
+// shown; so they are loaded when the first picture is decoded.
+struct Ffmpeg {
+    decltype(&avcodec_find_decoder) find_decoder = nullptr;
+    decltype(&avcodec_alloc_context3) alloc_context = nullptr;
+    decltype(&avcodec_open2) open = nullptr;
+    decltype(&avcodec_send_packet) send_packet = nullptr;
+    decltype(&avcodec_receive_frame) receive_frame = nullptr;
+    decltype(&avcodec_free_context) free_context = nullptr;
+    decltype(&av_packet_alloc) packet_alloc = nullptr;
+    decltype(&av_packet_free) packet_free = nullptr;
+    decltype(&av_packet_unref) packet_unref = nullptr;
+    decltype(&av_new_packet) new_packet = nullptr;
+    decltype(&av_buffer_create) buffer_create = nullptr;
+    decltype(&av_frame_alloc) frame_alloc = nullptr;
+    decltype(&av_frame_free) frame_free = nullptr;
+    decltype(&sws_getContext) get_converter = nullptr;
+    decltype(&sws_scale) scale = nullptr;
+    decltype(&sws_freeContext) free_converter = nullptr;
+};
+
+#ifdef _WIN32
+bool bind_ffmpeg(Ffmpeg& f, std::string&) {
+    f = {avcodec_find_decoder,  avcodec_alloc_context3, avcodec_open2,    avcodec_send_packet,
+         avcodec_receive_frame, avcodec_free_context,   av_packet_alloc,  av_packet_free,
+         av_packet_unref,       av_new_packet,          av_buffer_create, av_frame_alloc,
+         av_frame_free,         sws_getContext,         sws_scale,        sws_freeContext};
+    return true;
+}
+#else
+// The library of the major version the loader was compiled against; it stays
+// loaded for the rest of the run.
+void* open_library(const char* soname, std::string& why) {
+    void* library = dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* reason = dlerror();
+        why = reason != nullptr ? reason : soname;
+    }
+    return library;
+}
+
+template <typename Function>
+bool bind(void* library, const char* name, Function& slot, std::string& why) {
+    dlerror();
+    slot = reinterpret_cast<Function>(dlsym(library, name));
+    if (slot == nullptr) {
+        const char* reason = dlerror();
+        why = reason != nullptr ? reason : name;
+    }
+    return slot != nullptr;
+}
+
+bool bind_ffmpeg(Ffmpeg& f, std::string& why) {
+    void* codec = open_library("libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR), why);
+    void* util = codec != nullptr
+                     ? open_library("libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR), why)
+                     : nullptr;
+    void* scaler = util != nullptr
+                       ? open_library("libswscale.so." AV_STRINGIFY(LIBSWSCALE_VERSION_MAJOR), why)
+                       : nullptr;
+    return scaler != nullptr && bind(codec, "avcodec_find_decoder", f.find_decoder, why) &&
+           bind(codec, "avcodec_alloc_context3", f.alloc_context, why) &&
+           bind(codec, "avcodec_open2", f.open, why) &&
+           bind(codec, "avcodec_send_packet", f.send_packet, why) &&
+           bind(codec, "avcodec_receive_frame", f.receive_frame, why) &&
+           bind(codec, "avcodec_free_context", f.free_context, why) &&
+           bind(codec, "av_packet_alloc", f.packet_alloc, why) &&
+           bind(codec, "av_packet_free", f.packet_free, why) &&
+           bind(codec, "av_packet_unref", f.packet_unref, why) &&
+           bind(codec, "av_new_packet", f.new_packet, why) &&
+           bind(util, "av_buffer_create", f.buffer_create, why) &&
+           bind(util, "av_frame_alloc", f.frame_alloc, why) &&
+           bind(util, "av_frame_free", f.frame_free, why) &&
+           bind(scaler, "sws_getContext", f.get_converter, why) &&
+           bind(scaler, "sws_scale", f.scale, why) &&
+           bind(scaler, "sws_freeContext", f.free_converter, why);
+}
+#endif
+
+// The bound functions, or null (with the reason on standard error) when
+// FFmpeg cannot be loaded. Bound once, on the first call, from any thread.
+const Ffmpeg* ffmpeg() {
+    static std::string why;
+    static Ffmpeg functions;
+    static const bool bound = bind_ffmpeg(functions, why);
+    if (!bound) {
+        std::fprintf(stderr, "ORBEX PNG: FFmpeg could not be loaded: %s\n", why.c_str());
+        return nullptr;
+    }
+    return &functions;
+}
 
 constexpr size_t kReadChunk = 65536;
 
@@ -30,8 +131,8 @@ void empty_image(Image& image) {
 
 // Converts whatever pixel format the decoder produced into RGBA. Every format,
 // RGBA included, goes through the converter so there is one road for all.
-bool convert_frame(const AVFrame* frame, Image& image) {
-    SwsContext* converter = sws_getContext(
+bool convert_frame(const Ffmpeg& f, const AVFrame* frame, Image& image) {
+    SwsContext* converter = f.get_converter(
         frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width,
         frame->height, AV_PIX_FMT_RGBA, SWS_POINT, nullptr, nullptr, nullptr);
     if (converter == nullptr) {
@@ -45,8 +146,8 @@ bool convert_frame(const AVFrame* frame, Image& image) {
     uint8_t* planes[4] = {image.pixels.data(), nullptr, nullptr, nullptr};
     int strides[4] = {frame->width * 4, 0, 0, 0};
     const int rows =
-        sws_scale(converter, frame->data, frame->linesize, 0, frame->height, planes, strides);
-    sws_freeContext(converter);
+        f.scale(converter, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    f.free_converter(converter);
     return rows == frame->height;
 }
 
@@ -56,17 +157,18 @@ void keep_bytes(void*, uint8_t*) {}
 // Points the packet at the input. Bytes that come with the decoder's zeroed
 // padding behind them are lent to the packet as they are, so a large file is
 // not held twice in memory while it decodes; other bytes are copied.
-bool fill_packet(AVPacket* packet, const uint8_t* data, uint64_t size, bool padded) {
+bool fill_packet(const Ffmpeg& f, AVPacket* packet, const uint8_t* data, uint64_t size,
+                 bool padded) {
     if (!padded) {
-        if (av_new_packet(packet, static_cast<int>(size)) != 0) {
+        if (f.new_packet(packet, static_cast<int>(size)) != 0) {
             return false;
         }
         std::memcpy(packet->data, data, size);
         return true;
     }
     uint8_t* bytes = const_cast<uint8_t*>(data);
-    packet->buf = av_buffer_create(bytes, size + AV_INPUT_BUFFER_PADDING_SIZE, keep_bytes, nullptr,
-                                   AV_BUFFER_FLAG_READONLY);
+    packet->buf = f.buffer_create(bytes, size + AV_INPUT_BUFFER_PADDING_SIZE, keep_bytes, nullptr,
+                                  AV_BUFFER_FLAG_READONLY);
     if (packet->buf == nullptr) {
         return false;
     }
@@ -382,32 +484,33 @@ bool screen_png(const uint8_t* data, uint64_t size, std::vector<uint8_t>& store,
 
 // The decoding proper; the caller owns and frees the three FFmpeg objects.
 // The repacked copy, when there is one, is what FFmpeg reads.
-bool decode_with(AVCodecContext* context, const AVCodec* decoder, AVPacket* packet, AVFrame* frame,
-                 const uint8_t* data, uint64_t size, bool padded, Repack& repack, Image& image) {
-    const int opened = avcodec_open2(context, decoder, nullptr);
+bool decode_with(const Ffmpeg& f, AVCodecContext* context, const AVCodec* decoder, AVPacket* packet,
+                 AVFrame* frame, const uint8_t* data, uint64_t size, bool padded, Repack& repack,
+                 Image& image) {
+    const int opened = f.open(context, decoder, nullptr);
     if (opened < 0) {
         std::fprintf(stderr, "ORBEX PNG: failed to open PNG decoder (FFmpeg error %d)\n", opened);
         return false;
     }
     const bool repacked = repack.store != nullptr;
-    if (!fill_packet(packet, repacked ? repack.bytes() : data, repacked ? repack.size : size,
+    if (!fill_packet(f, packet, repacked ? repack.bytes() : data, repacked ? repack.size : size,
                      repacked || padded)) {
         return false;
     }
 
-    int r = avcodec_send_packet(context, packet);
+    int r = f.send_packet(context, packet);
     if (r >= 0) {
-        r = avcodec_receive_frame(context, frame);
+        r = f.receive_frame(context, frame);
     }
     if (r == AVERROR(EAGAIN)) {
         // The decoder holds the picture back until it is told no more input comes.
-        const int drained = avcodec_send_packet(context, nullptr);
+        const int drained = f.send_packet(context, nullptr);
         if (drained < 0) {
             std::fprintf(stderr, "ORBEX PNG: decoding failed (FFmpeg error %d, %zu input bytes)\n",
                          drained, static_cast<size_t>(size));
             return false;
         }
-        r = avcodec_receive_frame(context, frame);
+        r = f.receive_frame(context, frame);
     }
     if (r < 0) {
         std::fprintf(stderr, "ORBEX PNG: decoding failed (FFmpeg error %d, %zu input bytes)\n", r,
@@ -417,14 +520,14 @@ bool decode_with(AVCodecContext* context, const AVCodec* decoder, AVPacket* pack
     if (r != 0) {
         return false;
     }
-    av_packet_unref(packet);  // the conversion writes over the copy
+    f.packet_unref(packet);  // the conversion writes over the copy
     if (frame->width < 1 || frame->width > kMaxSide || frame->height < 1 ||
         frame->height > kMaxSide) {
         std::fprintf(stderr, "ORBEX PNG: invalid decoded image dimensions %dx%d\n", frame->width,
                      frame->height);
         return false;
     }
-    return convert_frame(frame, image);
+    return convert_frame(f, frame, image);
 }
 
 // When padded is true, data is followed by AV_INPUT_BUFFER_PADDING_SIZE zero bytes.
@@ -439,19 +542,25 @@ bool decode(const uint8_t* data, uint64_t size, bool padded, Image& image) {
         return false;
     }
 
-    const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_PNG);
-    AVCodecContext* context = decoder != nullptr ? avcodec_alloc_context3(decoder) : nullptr;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
+    const Ffmpeg* loaded = ffmpeg();
+    if (loaded == nullptr) {
+        empty_image(image);
+        return false;
+    }
+    const Ffmpeg& f = *loaded;
+    const AVCodec* decoder = f.find_decoder(AV_CODEC_ID_PNG);
+    AVCodecContext* context = decoder != nullptr ? f.alloc_context(decoder) : nullptr;
+    AVPacket* packet = f.packet_alloc();
+    AVFrame* frame = f.frame_alloc();
 
     bool ok = false;
     if (context != nullptr && packet != nullptr && frame != nullptr) {
-        ok = decode_with(context, decoder, packet, frame, data, size, padded, repack, image);
+        ok = decode_with(f, context, decoder, packet, frame, data, size, padded, repack, image);
     }
 
-    av_frame_free(&frame);
-    av_packet_free(&packet);
-    avcodec_free_context(&context);
+    f.frame_free(&frame);
+    f.packet_free(&packet);
+    f.free_context(&context);
     if (!ok) {
         empty_image(image);
     }

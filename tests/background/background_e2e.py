@@ -1,4 +1,5 @@
 """The picture behind orbex-setup's window, drawn by the real program."""
+import glob
 import os
 import shutil
 import struct
@@ -136,6 +137,25 @@ class Background(unittest.TestCase):
             self.close(program, wid)
         self.assertEqual(self.art_lines(program), [FALLBACK])
         self.assertNotIn("ORBEX PNG", program.stderr())
+
+    def test_decoder_library_that_cannot_load_is_one_failed_picture(self):
+        # FFmpeg is opened only when a picture is decoded: one that cannot be
+        # loaded costs that picture, with the reason, and the run goes on.
+        broken = os.path.join(self.dir, "broken-libraries")
+        os.makedirs(broken)
+        names = {os.path.basename(p) for p in glob.glob("/usr/lib/*/libavcodec.so.*")}
+        self.assertTrue(names, "no libavcodec on this system")
+        for name in names:
+            with open(os.path.join(broken, name), "w") as f:
+                f.write("not a library\n")
+        picture = os.path.join(self.dir, "red.png")
+        write_png(picture, 64, 64, lambda x, y: RED + (255,))
+        program, wid = self.start({"ORBEX_OVERLAY_BACKGROUND": picture, "LD_LIBRARY_PATH": broken})
+        with program:
+            self.wait_colours(wid, {(3, 200): veiled(PLUM), (360, 396): veiled(PLUM)})
+            self.close(program, wid)
+        self.assertEqual(self.art_lines(program), [FALLBACK])
+        self.assertIn("ORBEX PNG: FFmpeg could not be loaded: ", program.stderr())
 
 
 if __name__ == "__main__":
