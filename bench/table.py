@@ -81,7 +81,7 @@ def main():
         where = f"bench_png, {len(png_runs)} runs [2]"
         rows.append((f"`LoadRgba`, 4096 x 4096 {what} ({ours[0]['file_MiB']:.1f} MiB file): CPU time",
                      f"{ours_ms:.0f} ms", f"{alone_ms:.0f} ms (FFmpeg alone)", ratio(ours_ms, alone_ms), where))
-        rows.append((f"`LoadRgba`, same file: peak memory", f"{ours_peak:.0f} MiB",
+        rows.append(("`LoadRgba`, same file: peak memory", f"{ours_peak:.0f} MiB",
                      f"{alone_peak:.0f} MiB (FFmpeg alone)", ratio(ours_peak, alone_peak), where))
 
     where = f"programs.py, {runs} runs [3]"
