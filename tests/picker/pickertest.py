@@ -144,7 +144,7 @@ def pkg_tree(names):
     return root
 
 
-def settled_window(program, timeout=15.0):
+def settled_window(program, timeout=30.0):
     return xtest.wait_window(pid=program.pid, timeout=timeout)
 
 
