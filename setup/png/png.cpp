@@ -1,5 +1,7 @@
 #include "png/png.h"
 
+#include "utf8_paths.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -575,7 +577,7 @@ bool DecodeRgba(const uint8_t* data, uint64_t size, Image& image) {
 
 bool LoadRgba(const char* path, Image& image) {
     empty_image(image);
-    FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    FILE* file = path != nullptr ? fopen_utf8(path, "rb") : nullptr;
     if (file == nullptr) {
         std::perror("ORBEX PNG: could not open image");
         return false;

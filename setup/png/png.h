@@ -19,7 +19,7 @@ struct Image {
 constexpr uint64_t kMaxInputBytes = 67108864;
 constexpr int32_t kMaxSide = 4096;
 
-// Reads the file at path (may be null) and decodes it. On false the image is
+// Reads the file at path (UTF-8 text; may be null) and decodes it. On false the image is
 // empty; the reason, if any, went to standard error.
 bool LoadRgba(const char* path, Image& image);
 
