@@ -1,6 +1,7 @@
 #include "background.h"
 
 #include "png/png.h"
+#include "utf8_paths.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +13,7 @@ std::vector<std::filesystem::path> background_candidates(const char* env_value,
     std::vector<std::filesystem::path> candidates;
     // Taken as given: a relative value means the current folder, as on a shell.
     if (env_value != nullptr && env_value[0] != '\0') {
-        candidates.emplace_back(env_value);
+        candidates.push_back(path_from_utf8(env_value));
     }
     for (const char* relative : {"../gpu/assets/overlay.png", "gpu/assets/overlay.png",
                                  "assets/overlay.png", "../assets/overlay.png"}) {
@@ -44,8 +45,10 @@ static SDL_Texture* upload_picture(SDL_Renderer* renderer, const std::string& pa
 }
 
 SDL_Texture* load_background(SDL_Renderer* renderer, const std::filesystem::path& base_folder) {
+    std::string named;
+    const bool set = utf8_environment("ORBEX_OVERLAY_BACKGROUND", named);
     for (const std::filesystem::path& candidate :
-         background_candidates(std::getenv("ORBEX_OVERLAY_BACKGROUND"), base_folder)) {
+         background_candidates(set ? named.c_str() : nullptr, base_folder)) {
         // Follows symbolic links; a missing path, a folder and an unreadable
         // status are passed over alike, without a word.
         std::error_code error;
@@ -53,7 +56,7 @@ SDL_Texture* load_background(SDL_Renderer* renderer, const std::filesystem::path
             std::filesystem::file_type::regular) {
             continue;
         }
-        const std::string path = candidate.string();
+        const std::string path = utf8_from_path(candidate);
         SDL_Texture* texture = upload_picture(renderer, path);
         if (texture != nullptr) {
             std::fprintf(stderr, "Vantorra setup art: %s\n", path.c_str());

@@ -8,6 +8,7 @@
 #include "progress.h"
 #include "progress_screen.h"
 #include "selection_screen.h"
+#include "utf8_paths.h"
 
 #include <SDL3/SDL.h>
 #include <imgui.h>
@@ -22,6 +23,7 @@
 #include <set>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -49,7 +51,8 @@ static bool load_font(ImGuiIO& io, const std::filesystem::path& base) {
         std::error_code error;
         if (!std::filesystem::is_regular_file(std::filesystem::status(candidate, error)))
             continue;
-        const std::string text = candidate.string();
+        // Dear ImGui opens the file by its UTF-8 name on every system.
+        const std::string text = utf8_from_path(candidate);
         if (io.Fonts->AddFontFromFileTTF(text.c_str(), 16.0f, nullptr, nullptr)) {
             std::fprintf(stderr, "Vantorra setup font: %s\n", text.c_str());
             loaded = true;
@@ -139,12 +142,44 @@ static void hold_closed_standard_streams() {
 }
 #endif
 
+// SDL makes a close request of SIGTERM and SIGINT. A hang-up (the terminal
+// or session that started the tool went away) must end it the same way, not
+// kill it: the handler only notes it, and the frame loop takes it as one
+// more close request in every frame until the run ends.
+static volatile std::sig_atomic_t hangup_received = 0;
+
+#ifndef _WIN32
+static void note_hangup(int) {
+    hangup_received = 1;
+}
+
+static void take_hangups() {
+    // Ignored by whoever started us (nohup): it stays ignored.
+    struct sigaction current = {};
+    if (sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = note_hangup;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (sigaction(SIGHUP, &action, nullptr) != 0)
+        std::fprintf(stderr, "Setup could not take SIGHUP: %s\n", std::strerror(errno));
+}
+#endif
+
 // One line per chosen path. False, with errno telling why, as soon as
 // anything did not reach the stream: a caller must never mistake part of a
 // list for the whole.
 static bool write_result_lines(const std::set<std::filesystem::path>& chosen) {
     for (const std::filesystem::path& path : chosen) {
-        if (std::fputs(path.string().c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF)
+        // Every chosen path has a UTF-8 form (it came in as one); an empty
+        // line would hand the caller no package at all.
+        const std::string line = utf8_from_path(path);
+        if (line.empty()) {
+            errno = EILSEQ;
+            return false;
+        }
+        if (std::fputs(line.c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF)
             return false;
     }
     return std::fflush(stdout) == 0;
@@ -157,9 +192,16 @@ int main(int argc, char** argv) {
     // signal would end the tool before it could say so.
     if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR)
         std::fprintf(stderr, "Setup could not ignore SIGPIPE: %s\n", std::strerror(errno));
+    take_hangups();
 #endif
+    // The words as UTF-8, the form of every path inside the tool; they live
+    // as long as the run, since the mode keeps the status file's path.
+    const std::vector<std::string> arguments = utf8_arguments(argc, argv);
+    std::vector<const char*> words;
+    for (const std::string& argument : arguments)
+        words.push_back(argument.c_str());
     Mode mode;
-    if (!parse_command_line(argc, argv, mode)) {
+    if (!parse_command_line(static_cast<int>(words.size()), words.data(), mode)) {
         std::fputs(usage_text, stderr);
         return 2;
     }
@@ -225,18 +267,22 @@ int main(int argc, char** argv) {
 
     for (;;) {
         bool quit_requested = false;
+        // While the chooser is open its callback still needs the picker
+        // record, so a close request waits for its answer.
+        const auto request_close = [&] {
+            if (picker.open)
+                deferred_quit = true;
+            else
+                quit_requested = true;
+        };
         SDL_Event event;
         while (SDL_PollEvent(&event)) {
             ImGui_ImplSDL3_ProcessEvent(&event);
-            if (event.type == SDL_EVENT_QUIT || event.type == SDL_EVENT_WINDOW_CLOSE_REQUESTED) {
-                // While the chooser is open its callback still needs the
-                // picker record, so the run waits for its answer.
-                if (picker.open)
-                    deferred_quit = true;
-                else
-                    quit_requested = true;
-            }
+            if (event.type == SDL_EVENT_QUIT || event.type == SDL_EVENT_WINDOW_CLOSE_REQUESTED)
+                request_close();
         }
+        if (hangup_received)
+            request_close();
         if (take_picker_result(picker, selection, deferred_quit, mode.dlc_mode))
             quit_requested = true;
         if (quit_requested)

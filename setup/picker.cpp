@@ -1,7 +1,8 @@
 #include "picker.h"
 
+#include "utf8_paths.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <system_error>
 #include <utility>
@@ -12,17 +13,17 @@ static const SDL_DialogFileFilter pkg_filters[] = {
 };
 
 std::filesystem::path choose_start_folder() {
-    const char* start_dir = std::getenv("ORBEX_SETUP_START_DIR");
-    const char* home = std::getenv("HOME");
-    const char* candidate = "/";
-    if (start_dir && *start_dir)
+    std::string start_dir;
+    std::string home;
+    std::string candidate = "/";
+    if (utf8_environment("ORBEX_SETUP_START_DIR", start_dir) && !start_dir.empty())
         candidate = start_dir;
-    else if (home && *home)
+    else if (utf8_environment("HOME", home) && !home.empty())
         candidate = home;
 
     // Once a variable is picked the other is not tried: a start folder that
     // names no folder means the root, not the player's home.
-    const std::filesystem::path folder = candidate;
+    const std::filesystem::path folder = path_from_utf8(candidate);
     std::error_code error;
     if (std::filesystem::status(folder, error).type() != std::filesystem::file_type::directory)
         return "/";
@@ -33,10 +34,14 @@ std::filesystem::path choose_start_folder() {
 }
 
 std::string dialog_location(const std::filesystem::path& start_folder) {
-    std::string text = start_folder.string();
-#ifndef _WIN32
-    // zenity opens a folder named without a trailing separator at its parent,
-    // with the folder merely selected; the player expects to be inside it.
+    std::string text = utf8_from_path(start_folder);
+    // Both zenity and the Windows dialog take a location without a trailing
+    // separator for a file: they open its parent, with the folder's name
+    // merely selected or typed in, where the player expects to be inside it.
+#ifdef _WIN32
+    if (text.empty() || (text.back() != '\\' && text.back() != '/'))
+        text += '\\';
+#else
     if (text.empty() || text.back() != '/')
         text += '/';
 #endif
@@ -63,6 +68,26 @@ void SDLCALL picker_callback(void* userdata, const char* const* filelist, int) {
     }
     picker.done = true;
 }
+
+#ifdef _WIN32
+// SDL's Windows chooser, splitting an answer of several files, steps through
+// the names by their UTF-8 length where it means their UTF-16 length: past a
+// folder or a name with a letter outside ASCII it starts the next name too
+// late, so that name loses its first letters, becomes another file's name
+// or vanishes. The names up to the first one with such a letter come
+// through whole, the ones after it do not: an answer of several names is
+// sure only when none but its last holds one (a folder with such a letter
+// is in every name).
+static bool garbled_by_windows_chooser(const std::vector<std::string>& names) {
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+        for (const char byte : names[i]) {
+            if (static_cast<unsigned char>(byte) >= 0x80)
+                return true;
+        }
+    }
+    return false;
+}
+#endif
 
 bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferred_quit,
                         bool dlc_mode) {
@@ -97,12 +122,18 @@ bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferr
     names.erase(std::remove(names.begin(), names.end(), std::string()), names.end());
     if (names.empty())
         return false;
+#ifdef _WIN32
+    if (garbled_by_windows_chooser(names)) {
+        state.notice = "Pick these files one at a time: their names can't be taken together.";
+        return false;
+    }
+#endif
 
     // A pick is taken whole or not at all.
     std::vector<std::filesystem::path> accepted;
     accepted.reserve(names.size());
     for (const std::string& name : names) {
-        const std::filesystem::path path = name;
+        const std::filesystem::path path = path_from_utf8(name);
         // The chooser names files absolutely. A relative name is what is left
         // of a name holding a line feed once the chooser's answer, one name
         // a line, split it; it would be taken in the current folder.
@@ -112,7 +143,8 @@ bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferr
         }
         std::error_code error;
         std::filesystem::path absolute = std::filesystem::absolute(path, error);
-        if (error) {
+        // The result lines carry UTF-8, which every chosen path must have.
+        if (error || utf8_from_path(absolute).empty()) {
             state.notice = "Couldn't resolve the selected file path.";
             return false;
         }
@@ -124,19 +156,30 @@ bool take_picker_result(NativePicker& picker, SelectionState& state, bool deferr
 
 bool regular_pkg(const std::filesystem::path& path) {
     // The caller gets one path a line: a name with a line break in it
-    // cannot be handed over whole.
-    if (path.string().find_first_of("\n\r") != std::string::npos)
-        return false;
+    // cannot be handed over whole. Read in the system's own form, which
+    // every name has.
+    for (const auto unit : path.native()) {
+        if (unit == '\n' || unit == '\r')
+            return false;
+    }
     std::error_code error;
     if (std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::symlink)
         return false;
     if (std::filesystem::status(path, error).type() != std::filesystem::file_type::regular)
         return false;
-    // Only ASCII letters fold: the program never changes the classic locale.
-    std::string extension = path.extension().string();
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".pkg";
+    // Only ASCII letters fold, as in the classic locale.
+    const std::filesystem::path::string_type extension = path.extension().native();
+    static const char pkg[] = ".pkg";
+    if (extension.size() != sizeof pkg - 1)
+        return false;
+    for (std::size_t i = 0; i < extension.size(); ++i) {
+        auto unit = extension[i];
+        if (unit >= 'A' && unit <= 'Z')
+            unit = static_cast<decltype(unit)>(unit - 'A' + 'a');
+        if (unit != static_cast<decltype(unit)>(pkg[i]))
+            return false;
+    }
+    return true;
 }
 
 // Whether two names of chosen packages name one file. When both exist their

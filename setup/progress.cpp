@@ -1,12 +1,13 @@
 #include "progress.h"
 
+#include "utf8_paths.h"
+
 #include <cstring>
 #include <string>
 #include <utility>
 
 #ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,7 +19,20 @@ namespace {
 struct StatusFile {
     explicit StatusFile(const char* path) {
 #ifdef _WIN32
-        fd = _open(path, _O_RDONLY | _O_BINARY);
+        // Every kind of sharing: the caller may rewrite the file or delete
+        // it while a frame reads it, and where the system lets a file that is
+        // open be replaced, rename a new one over it.
+        const std::filesystem::path name = path_from_utf8(path);
+        if (name.empty())
+            return;
+        handle = CreateFileW(name.c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // A pipe or a device would hold the window in a read that waits.
+        if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_DISK) {
+            CloseHandle(handle);
+            handle = INVALID_HANDLE_VALUE;
+        }
 #else
         // Non-blocking, so that a FIFO given as the path cannot hang the
         // window; for a regular file it changes nothing.
@@ -26,30 +40,44 @@ struct StatusFile {
 #endif
     }
     ~StatusFile() {
-        if (fd >= 0) {
 #ifdef _WIN32
-            _close(fd);
+        if (handle != INVALID_HANDLE_VALUE)
+            CloseHandle(handle);
 #else
+        if (fd >= 0)
             close(fd);
 #endif
-        }
     }
     StatusFile(const StatusFile&) = delete;
     StatusFile& operator=(const StatusFile&) = delete;
+
+    bool is_open() const {
+#ifdef _WIN32
+        return handle != INVALID_HANDLE_VALUE;
+#else
+        return fd >= 0;
+#endif
+    }
 
     // One read call from the start of the file. Two calls could join the
     // start of one line to the rest of the next.
     long read_from_start(char* buffer, std::size_t size) const {
 #ifdef _WIN32
-        if (_lseek(fd, 0, SEEK_SET) != 0)
-            return -1;
-        return _read(fd, buffer, static_cast<unsigned>(size));
+        OVERLAPPED from_start = {};
+        DWORD got = 0;
+        if (!ReadFile(handle, buffer, static_cast<DWORD>(size), &got, &from_start))
+            return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+        return static_cast<long>(got);
 #else
         return static_cast<long>(pread(fd, buffer, size, 0));
 #endif
     }
 
+#ifdef _WIN32
+    HANDLE handle = INVALID_HANDLE_VALUE;
+#else
     int fd = -1;
+#endif
 };
 
 struct FirstLine {
@@ -86,7 +114,7 @@ static bool read_twice(const StatusFile& file, std::size_t size, std::string& te
 // line is cut to the limit. False when nothing at all could be read.
 static bool read_first_line(const char* path, FirstLine& line) try {
     const StatusFile file(path);
-    if (file.fd < 0)
+    if (!file.is_open())
         return false;
 
     std::string& text = line.text;

@@ -24,6 +24,7 @@ constexpr std::size_t status_line_limit = 64 * 1024;
 // split a UTF-8 character.
 constexpr std::size_t status_message_limit = 400;
 
-// Reads the status file's first line; any fault gives back `previous` whole.
+// Reads the status file (named in UTF-8) first line; any fault gives back
+// `previous` whole.
 // Never throws and reports nothing.
 Progress read_progress(const char* status_path, Progress previous);

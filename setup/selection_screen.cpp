@@ -1,5 +1,7 @@
 #include "selection_screen.h"
 
+#include "utf8_paths.h"
+
 #include <imgui.h>
 
 #include <algorithm>
@@ -12,14 +14,15 @@ static const ImVec2 closing_button_size(210.0f, 42.0f);
 
 // "Add PKG": the typed text exactly as it stands, nothing trimmed.
 static void add_typed_pkg(SelectionState& state, bool dlc_mode) {
-    const std::filesystem::path typed = state.manual_path;
+    // Dear ImGui's text is UTF-8.
+    const std::filesystem::path typed = path_from_utf8(state.manual_path);
     if (!regular_pkg(typed)) {
         state.notice = "Enter a valid full path ending in .pkg.";
         return;
     }
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(typed, error);
-    if (error) {
+    if (error || utf8_from_path(absolute).empty()) {
         state.notice = "Unable to resolve the PKG path.";
         return;
     }
@@ -44,9 +47,9 @@ static float chosen_list_height(bool clear_button) {
 static void draw_chosen_list(const SelectionState& state, bool clear_button) {
     ImGui::BeginChild("##chosen", ImVec2(0.0f, chosen_list_height(clear_button)));
     for (const std::filesystem::path& path : state.chosen) {
-        ImGui::BulletText("%s", path.filename().string().c_str());
+        ImGui::BulletText("%s", utf8_from_path(path.filename()).c_str());
         if (ImGui::IsItemHovered())
-            ImGui::SetTooltip("%s", path.string().c_str());
+            ImGui::SetTooltip("%s", utf8_from_path(path).c_str());
     }
     ImGui::EndChild();
 }

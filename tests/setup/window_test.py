@@ -1,6 +1,7 @@
 """orbex-setup's command line, window, font search, frame and endings, run for real."""
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import time
@@ -125,6 +126,22 @@ class Window(unittest.TestCase):
                 subprocess.run([xtest.X_CLOSE_REQUEST, str(wid)])
             self.assertEqual(program.wait(10), 1)
             self.assertEqual(program.stdout(), "")
+
+    def test_hang_up_is_a_close_request_unless_ignored(self):
+        def ignore_hang_up():
+            signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        for ignored in (False, True):
+            program = xtest.Program([xtest.SETUP_BIN, "--mode", "progress", "/nonexistent"],
+                                    preexec_fn=ignore_hang_up if ignored else None)
+            with program:
+                wid = program.window()
+                program.proc.send_signal(signal.SIGHUP)
+                if ignored:  # started under nohup
+                    time.sleep(0.5)
+                    xtest.alive(program, "an ignored SIGHUP")
+                    xtest.close_request(wid)
+                self.assertEqual(xtest.ended(program, 10, f"SIGHUP, ignored: {ignored}"), 1)
+                self.assertEqual(program.stdout(), "")
 
 
 class FontSearch(unittest.TestCase):

@@ -7,11 +7,18 @@
  *                                  end and prints its exit code (exit 1:
  *                                  still running; exit 3: no such process)
  *   wine_probe language            prints GetUserDefaultUILanguage in hex
+ *   wine_probe clipboard TEXT      puts TEXT on the clipboard, as a user's
+ *                                  copy would, for a paste into a program
+ *   wine_probe replace PATH COUNT  writes COUNT status lines to PATH, each
+ *                                  into PATH.tmp renamed over PATH as an
+ *                                  installer would (the last says success),
+ *                                  and prints how many renames failed
  * Output is UTF-8. */
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 static void print_utf8(const wchar_t* text) {
@@ -81,6 +88,47 @@ int wmain(int argc, wchar_t** argv) {
         printf("%04x\n", GetUserDefaultUILanguage());
         return 0;
     }
-    fputs("usage: wine_probe box-text CAPTION | exit-code PID MS | language\n", stderr);
+    if (argc == 3 && wcscmp(argv[1], L"clipboard") == 0) {
+        size_t bytes = (wcslen(argv[2]) + 1) * sizeof(wchar_t);
+        HGLOBAL copy = GlobalAlloc(GMEM_MOVEABLE, bytes);
+        if (copy == NULL)
+            return 1;
+        memcpy(GlobalLock(copy), argv[2], bytes);
+        GlobalUnlock(copy);
+        if (!OpenClipboard(NULL))
+            return 1;
+        EmptyClipboard();
+        BOOL set = SetClipboardData(CF_UNICODETEXT, copy) != NULL;
+        CloseClipboard();
+        return set ? 0 : 1;
+    }
+    if (argc == 4 && wcscmp(argv[1], L"replace") == 0) {
+        wchar_t temp[MAX_PATH];
+        if (swprintf(temp, MAX_PATH, L"%ls.tmp", argv[2]) < 0)
+            return 2;
+        unsigned long count = wcstoul(argv[3], NULL, 10), failed = 0, first_error = 0;
+        for (unsigned long i = 1; i <= count; ++i) {
+            char line[64];
+            int size = i == count ? snprintf(line, sizeof line, "success\t5\t5\tdone\n")
+                                  : snprintf(line, sizeof line, "working\t%lu\t5\tstep %lu\n",
+                                             i % 5, i);
+            HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, NULL);
+            DWORD written = 0;
+            if (file == INVALID_HANDLE_VALUE)
+                return 2;
+            WriteFile(file, line, (DWORD)size, &written, NULL);
+            CloseHandle(file);
+            if (!MoveFileExW(temp, argv[2], MOVEFILE_REPLACE_EXISTING)) {
+                if (failed++ == 0)
+                    first_error = GetLastError();
+            }
+        }
+        printf("%lu %lu\n", failed, first_error);
+        return 0;
+    }
+    fputs("usage: wine_probe box-text CAPTION | exit-code PID MS | language | clipboard TEXT |"
+          " replace PATH COUNT\n",
+          stderr);
     return 2;
 }
