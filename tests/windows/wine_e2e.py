@@ -18,11 +18,18 @@ import xtest
 from morvane_messages import message
 from winetest import check, windows_path
 
-sys.path.insert(0, os.path.join(winetest.HERE, "..", "launcher"))
+for folder in ("launcher", "picker", "hostile"):
+    sys.path.insert(0, os.path.join(winetest.HERE, "..", folder))
+from hostile import solid_png  # noqa: E402
 from morvanetest import FrozenPort  # noqa: E402
+from pickertest import BUTTON, NOTICE, Layout, Shots, has_colour, notice_box  # noqa: E402
 
 USAGE = "Usage: orbex-setup --mode update|dlc|dlc_later OR --mode progress|progress-dlc /path/status"
 SETUP_TITLE = "Vantorra | Update and DLC Setup"
+BAR_FILL = (46, 199, 107)  # the progress bar's fill
+# Folder names as players have them: a French one, a Japanese one and one
+# with an emoji (two UTF-16 units), none of them in the ANSI code page.
+ACCENTED, JAPANESE, EMOJI = "Zo\u00e9", "\u30b2\u30fc\u30e0", "\U0001f3ae"
 
 
 def port_answers(port):
@@ -349,6 +356,158 @@ def case_setup_close():
             code = winetest.close_window(program, f"^{SETUP_TITLE}$")
             check(code == 1, f"exit code {code}, expected 1")
             check(program.stdout() == "", f"output {program.stdout()!r}")
+
+
+def put(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    xtest.write_bytes(path, data)
+
+
+def setup_copy(folder, picture=None):
+    """orbex-setup.exe with SDL3.dll and its font in `folder`, and `picture`
+    (PNG bytes) as its assets/overlay.png; returns the program's path."""
+    os.makedirs(os.path.join(folder, "assets", "fonts"))
+    for name in ("orbex-setup.exe", "SDL3.dll", "assets/fonts/DejaVuSans.ttf"):
+        shutil.copy2(os.path.join(winetest.DIST, name), os.path.join(folder, name))
+    if picture is not None:
+        put(os.path.join(folder, "assets", "overlay.png"), picture)
+    return os.path.join(folder, "orbex-setup.exe")
+
+
+def paste(session, wid, text):
+    """Pastes text into the focused control of a window, as a player pastes
+    a name copied elsewhere (no keyboard types these letters here)."""
+    code, _ = session.probe("clipboard", text)
+    check(code == 0, "the clipboard could not be set")
+    xtest.focus(wid)
+    xtest.xdotool("key", "ctrl+v")
+    time.sleep(0.3)
+
+
+def choose(session, wid, answer):
+    """Opens the chooser and answers it with a typed file name, as a player
+    who types a name into the dialog and presses Return."""
+    xtest.click(wid, *Layout().select)
+    dialog = xtest.wait_window(name="^Open$", timeout=30)
+    xtest.focus(dialog)
+    xtest.xdotool("key", "End", "shift+Home", "Delete")
+    paste(session, dialog, answer)
+    xtest.xdotool("key", "Return")
+    xtest.wait_for(lambda: not xtest.windows_of(name="^Open$"), timeout=30, what="the chooser to close")
+    time.sleep(0.5)  # a few frames: the answer is taken in the next one
+
+
+def bar_row(png):
+    """The y of the progress bar's middle row, found by its fill at its left end."""
+    for y in range(100, 400, 2):
+        if xtest.colour_close(xtest.pixel(png, 20, y), BAR_FILL, 4):
+            return y
+    return None
+
+
+def full_bar(shots):
+    def full(png):
+        y = bar_row(png)
+        return y is not None and xtest.colour_close(xtest.pixel(png, 700, y), BAR_FILL, 4)
+    shots.wait_until(full, "a full progress bar", timeout=30)
+
+
+def case_setup_names():
+    """Names outside the ANSI code page, on every road a path takes into and
+    out of orbex-setup: the program's own folder (font, picture), the status
+    file's path, the start folder and the chooser's answers, the typed path,
+    the background variable, and the result lines, which carry the UTF-8
+    bytes of each name. The chooser opens inside its start folder, named
+    without a trailing separator, and inside the folder of the last pick."""
+    with winetest.Session() as session:
+        folder = session.path(f"Jeux \u00e9 {JAPANESE} {EMOJI}")
+        setup = setup_copy(folder, picture=solid_png(8, 8, (40, 60, 230, 255)))
+        status = session.path(os.path.join(EMOJI, JAPANESE, "status"))
+        put(status, b"success\t5\t5\tdone\n")
+        with session.start(setup, "--mode", "progress", windows_path(status)) as program:
+            wid = xtest.wait_window(name=f"^{SETUP_TITLE}$", timeout=60, settle=1.0)
+            shots = Shots(wid)
+            try:
+                full_bar(shots)
+            finally:
+                shots.cleanup()
+            code = winetest.close_window(program, f"^{SETUP_TITLE}$")
+            check(code == 1, f"exit code {code}, expected 1")
+            lines = program.stderr().splitlines()
+            for line in (f"Vantorra setup font: {windows_path(folder)}\\assets/fonts/DejaVuSans.ttf",
+                         f"Vantorra setup art: {windows_path(folder)}\\assets/overlay.png"):
+                check(line in lines, f"no line {line!r} in {lines}")
+
+        # Where a chooser opened one folder too high would take its names.
+        zoe = session.path(ACCENTED)
+        for name in ("dlc.pkg", f"{JAPANESE}.pkg", "adlc.pkg", "b.pkg"):
+            put(os.path.join(zoe, name), b"pkg")
+            put(session.path(name), b"decoy")
+        typed = session.path(os.path.join(EMOJI, "dlc.pkg"))
+        put(typed, b"pkg")
+        green = os.path.join(zoe, "green.png")
+        put(green, solid_png(8, 8, (30, 200, 60, 255)))
+        env = {"ORBEX_SETUP_START_DIR": windows_path(zoe), "ORBEX_OVERLAY_BACKGROUND": windows_path(green)}
+        setup = os.path.join(winetest.DIST, "orbex-setup.exe")
+        with session.start(setup, "--mode", "dlc", extra_env=env) as program:
+            wid = xtest.wait_window(name=f"^{SETUP_TITLE}$", timeout=60, settle=1.5)
+            shots = Shots(wid)
+            try:
+                choose(session, wid, "dlc.pkg")
+                shots.wait_until(lambda png: xtest.colour_close(
+                    xtest.pixel(png, *Layout(chosen=1).accept_fill), BUTTON), "the first pick")
+                choose(session, wid, f"{JAPANESE}.pkg")
+                # SDL's Windows chooser garbles an answer of several names in
+                # a folder like this one ("adlc.pkg" would come back as the
+                # other file "dlc.pkg"): refused whole, with a notice.
+                choose(session, wid, '"adlc.pkg" "b.pkg"')
+                refused = Layout(notice=True, chosen=1)
+                shots.wait_until(lambda png: has_colour(png, notice_box(refused), NOTICE), "the notice")
+                xtest.click(wid, *refused.toggle)
+                field = Layout(notice=True, manual=True, chosen=1)
+                xtest.click(wid, *field.field)
+                paste(session, wid, windows_path(typed))
+                xtest.click(wid, *field.add)
+                shots.wait_until(lambda png: not has_colour(png, notice_box(field), NOTICE),
+                                 "the typed path to be taken")
+                xtest.click(wid, *Layout(manual=True, chosen=1).accept)
+                code = program.wait(timeout=30)
+            finally:
+                shots.cleanup()
+            check(code == 0, f"exit code {code}, expected 0\n{program.stderr()}")
+            lines = xtest.raw_stdout(program).decode("utf-8").splitlines()
+            expected = [windows_path(os.path.join(zoe, "dlc.pkg")),
+                        windows_path(os.path.join(zoe, f"{JAPANESE}.pkg")), windows_path(typed)]
+            check(lines == expected, f"result lines {lines}, expected {expected}")
+            art = f"Vantorra setup art: {windows_path(green)}"
+            check(art in program.stderr().splitlines(), f"no line {art!r} in {program.stderr()!r}")
+
+
+def case_setup_status_file():
+    """An installer that renames each new status file over the old one, and
+    one that deletes it, while the window reads it every frame: Windows
+    replaces no file that is open, so a rename that meets a read is tried
+    again (as the README tells callers) and always gets through; a delete is
+    never refused; the window shows the last line."""
+    with winetest.Session() as session:
+        status = session.path(os.path.join(JAPANESE, "status"))
+        put(status, b"working\t0\t5\tstarting\n")
+        setup = os.path.join(winetest.DIST, "orbex-setup.exe")
+        with session.start(setup, "--mode", "progress", windows_path(status)) as program:
+            wid = xtest.wait_window(name=f"^{SETUP_TITLE}$", timeout=60, settle=1.0)
+            code, out = session.probe("replace", windows_path(status), "2000", timeout=300)
+            refused, lost = map(int, out.split())
+            print(f"renames over the read file: {refused} refused at first, {lost} given up")
+            check(code == 0 and lost == 0, f"{lost} of 2000 renames never got through ({out!r})")
+            shots = Shots(wid)
+            try:
+                full_bar(shots)
+            finally:
+                shots.cleanup()
+            code, out = session.probe("delete", windows_path(status), "1000", timeout=300)
+            check(code == 0 and out.split() == ["0"], f"deletes refused while the window reads: {out!r}")
+            code = winetest.close_window(program, f"^{SETUP_TITLE}$")
+            check(code == 1, f"exit code {code}, expected 1")
 
 
 def main():

@@ -11,8 +11,11 @@
  *                                  copy would, for a paste into a program
  *   wine_probe replace PATH COUNT  writes COUNT status lines to PATH, each
  *                                  into PATH.tmp renamed over PATH as an
- *                                  installer would (the last says success),
- *                                  and prints how many renames failed
+ *                                  installer would (the last says success);
+ *                                  prints how many renames were refused and
+ *                                  how many were given up
+ *   wine_probe delete PATH COUNT   COUNT times writes PATH and deletes it;
+ *                                  prints how many deletes were refused
  * Output is UTF-8. */
 #include <windows.h>
 
@@ -64,6 +67,21 @@ static BOOL CALLBACK visit_top_level(HWND window, LPARAM context) {
     return TRUE;
 }
 
+/* Writes the i-th of `count` status lines to `path` in one write; the last
+ * says success. */
+static BOOL write_status(const wchar_t* path, unsigned long i, unsigned long count) {
+    char line[64];
+    int size = i == count ? snprintf(line, sizeof line, "success\t5\t5\tdone\n")
+                          : snprintf(line, sizeof line, "working\t%lu\t5\tstep %lu\n", i % 5, i);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, line, (DWORD)size, &written, NULL) && written == (DWORD)size;
+    return CloseHandle(file) && ok;
+}
+
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && wcscmp(argv[1], L"box-text") == 0) {
         struct Search search = {argv[2], 0};
@@ -106,29 +124,39 @@ int wmain(int argc, wchar_t** argv) {
         wchar_t temp[MAX_PATH];
         if (swprintf(temp, MAX_PATH, L"%ls.tmp", argv[2]) < 0)
             return 2;
-        unsigned long count = wcstoul(argv[3], NULL, 10), failed = 0, first_error = 0;
+        unsigned long count = wcstoul(argv[3], NULL, 10), refused = 0, lost = 0;
         for (unsigned long i = 1; i <= count; ++i) {
-            char line[64];
-            int size = i == count ? snprintf(line, sizeof line, "success\t5\t5\tdone\n")
-                                  : snprintf(line, sizeof line, "working\t%lu\t5\tstep %lu\n",
-                                             i % 5, i);
-            HANDLE file = CreateFileW(temp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, NULL);
-            DWORD written = 0;
-            if (file == INVALID_HANDLE_VALUE)
+            if (!write_status(temp, i, count))
                 return 2;
-            WriteFile(file, line, (DWORD)size, &written, NULL);
-            CloseHandle(file);
-            if (!MoveFileExW(temp, argv[2], MOVEFILE_REPLACE_EXISTING)) {
-                if (failed++ == 0)
-                    first_error = GetLastError();
+            /* Windows replaces no file that is open, whatever its sharing:
+             * a rename that meets a read is tried again, as a caller must. */
+            int tries = 0;
+            while (!MoveFileExW(temp, argv[2], MOVEFILE_REPLACE_EXISTING)) {
+                ++refused;
+                if (GetLastError() != ERROR_ACCESS_DENIED || ++tries == 200) {
+                    ++lost;
+                    break;
+                }
+                Sleep(1);
             }
         }
-        printf("%lu %lu\n", failed, first_error);
+        printf("%lu %lu\n", refused, lost);
+        return 0;
+    }
+    if (argc == 4 && wcscmp(argv[1], L"delete") == 0) {
+        unsigned long count = wcstoul(argv[3], NULL, 10), refused = 0;
+        for (unsigned long i = 1; i <= count; ++i) {
+            if (!write_status(argv[2], i, count))
+                return 2;
+            DWORD error = DeleteFileW(argv[2]) ? 0 : GetLastError();
+            if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)
+                ++refused;
+        }
+        printf("%lu\n", refused);
         return 0;
     }
     fputs("usage: wine_probe box-text CAPTION | exit-code PID MS | language | clipboard TEXT |"
-          " replace PATH COUNT\n",
+          " replace|delete PATH COUNT\n",
           stderr);
     return 2;
 }
