@@ -155,8 +155,9 @@ int wmain(int argc, wchar_t** argv) {
         printf("%lu\n", refused);
         return 0;
     }
-    fputs("usage: wine_probe box-text CAPTION | exit-code PID MS | language | clipboard TEXT |"
-          " replace|delete PATH COUNT\n",
-          stderr);
+    fputs(
+        "usage: wine_probe box-text CAPTION | exit-code PID MS | language | clipboard TEXT |"
+        " replace|delete PATH COUNT\n",
+        stderr);
     return 2;
 }
