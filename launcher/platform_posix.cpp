@@ -319,10 +319,11 @@ bool is_running_program(const NativeString& path) {
 
 std::vector<NativeString> python_candidates(const NativeString& exe_folder,
                                             const NativeString& from_python_txt) {
-    NativeString on_path = search_program_path("python");
+    // A plain `python` may still be Python 2, or no Python at all.
     NativeString on_path3 = search_program_path("python3");
+    NativeString on_path = search_program_path("python");
     return {exe_folder + "/python/bin/python3", exe_folder + "/../python/bin/python3",
-            from_python_txt, std::move(on_path), std::move(on_path3)};
+            from_python_txt, std::move(on_path3), std::move(on_path)};
 }
 
 bool start_host(const NativeString& python, const NativeString& script,

@@ -44,7 +44,7 @@ TEST(Candidates, HostScriptPlacesInOrder) {
                                          "/opt/game/../launcher/morvane/launcher_host.py"}));
 }
 
-TEST(Candidates, PythonPlacesInOrderWithTheSearchPathLast) {
+TEST(Candidates, PythonPlacesInOrderWithTheSearchPathLastPython3First) {
     TempFolder folder;
     folder.write("a/python", "not executable");
     std::filesystem::create_directories(folder.path() / "b/python");  // a folder is no program
@@ -58,14 +58,14 @@ TEST(Candidates, PythonPlacesInOrderWithTheSearchPathLast) {
         EXPECT_EQ(platform::python_candidates("/opt/game", "/from/python.txt"),
                   (std::vector<NativeString>{"/opt/game/python/bin/python3",
                                              "/opt/game/../python/bin/python3", "/from/python.txt",
-                                             c + "/python", d + "/python3"}));
+                                             d + "/python3", c + "/python"}));
     }
     {
         PathVariable path(a + ":" + d);
         EXPECT_EQ(
             platform::python_candidates("/opt/game", ""),
             (std::vector<NativeString>{"/opt/game/python/bin/python3",
-                                       "/opt/game/../python/bin/python3", "", "", d + "/python3"}));
+                                       "/opt/game/../python/bin/python3", "", d + "/python3", ""}));
     }
 }
 
