@@ -48,6 +48,7 @@ int fail(Message message, const NativeString& detail = {}) {
 }  // namespace
 
 int run_launcher() {
+    platform::hold_closed_standard_streams();
     platform::sockets_start();
     const NativeString exe_folder = platform::program_folder();
     // Without it the searches would start at the root, and launcher.port

@@ -22,6 +22,12 @@ using NativeString = std::filesystem::path::string_type;
 
 namespace platform {
 
+// Holds on the null device any standard stream that whoever started us left
+// closed, before anything else opens a descriptor: the display's connection
+// or a pipe given that number would receive every warning written to
+// standard error. Windows has no such numbers.
+void hold_closed_standard_streams();
+
 // The socket library's start and end (Winsock needs them; POSIX does not).
 void sockets_start();
 void sockets_cleanup();

@@ -286,6 +286,18 @@ bool is_c_locale(const char* locale) {
 
 }  // namespace
 
+void hold_closed_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lower numbers are open, so the null device takes this one.
+        if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) < 0) {
+            report_failure("standard streams", "open /dev/null", errno);
+            return;
+        }
+    }
+}
+
 void sockets_start() {}
 
 void sockets_cleanup() {}

@@ -67,6 +67,8 @@ bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& identity) {
 
 }  // namespace
 
+void hold_closed_standard_streams() {}
+
 void sockets_start() {
     // A failed start is not worth a message of its own: every probe then finds
     // nothing, and the run ends with the time-out message.

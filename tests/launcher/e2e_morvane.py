@@ -92,6 +92,41 @@ def case_early_probe():
                   "the running host's launcher.port must stay")
 
 
+def show_and_close(archive, program, what):
+    """The window opens, asks the host for its page and stays until it is
+    closed; then the launcher exits with 0."""
+    wid = window_of(program)
+    asked = len(archive.records("request"))
+    xtest.wait_for(lambda: len(archive.records("request")) > asked, timeout=15,
+                   what=f"{what}: the page request")
+    time.sleep(1)
+    check(program.running() and xtest.windows_of(pid=program.pid) == [wid],
+          f"{what}: the window should stay until it is closed")
+    xtest.close_request(wid)
+    code = program.wait(timeout=15)
+    check(code == 0, f"{what}: exit code {code}, expected 0")
+
+
+def case_closed_streams():
+    """Started with standard input and error closed, on both roads: nothing
+    the launcher opens later may take their numbers, or the toolkit's
+    warnings would reach it (a stop request read from a pipe, junk in the
+    display's connection)."""
+    with Archive() as archive:
+        archive.add_program()
+        archive.add_host()
+        archive.add_python()
+        with archive.run(closed_streams=(0, 2)) as program:
+            show_and_close(archive, program, "host started")
+            host = archive.records("start")[-1]["pid"]
+            wait_gone(host, "the host to be ended with the window")
+
+        own = archive.start_own_host(port_folder=archive.game)
+        with archive.run(closed_streams=(0, 2)) as program:
+            show_and_close(archive, program, "host already answering")
+        check(own.poll() is None, "a host the launcher did not start must survive it")
+
+
 def case_no_script():
     """No host script in any of its places: the message in both languages."""
     with Archive() as archive:
