@@ -55,6 +55,11 @@ int run_launcher() {
     // would be read wherever the launcher was started from.
     if (exe_folder.empty())
         return fail(Message::no_script);
+    // A player who starts us again while the first launch is still under way
+    // (its host slow to listen, say) must not get a second host fighting the
+    // first over launcher.port, nor a second window: the first one goes on.
+    if (platform::another_launcher_runs(exe_folder))
+        return 0;
     platform::HostProcess host;
     std::filesystem::path port_file;
 

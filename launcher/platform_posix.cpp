@@ -14,11 +14,13 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -296,6 +298,41 @@ void hold_closed_standard_streams() {
             return;
         }
     }
+}
+
+bool another_launcher_runs(const NativeString& exe_folder) {
+    // Named by the folder's identity, so that every spelling of its path
+    // meets the same mark, and by the user, as all users of the machine
+    // share the abstract names. No file holds such a name: the kernel drops
+    // it with the last descriptor bound to it, which we never close and
+    // which closes on exec.
+    struct stat folder;
+    if (stat(exe_folder.c_str(), &folder) != 0) {
+        report_failure("single start", "program folder", errno);
+        return false;
+    }
+    char name[96];
+    const int length = std::snprintf(name, sizeof name, "%corbex-morvane-%u-%llx-%llx", '\0',
+                                     static_cast<unsigned>(getuid()),
+                                     static_cast<unsigned long long>(folder.st_dev),
+                                     static_cast<unsigned long long>(folder.st_ino));
+    const int socket_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket_fd < 0) {
+        report_failure("single start", "socket", errno);
+        return false;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name, static_cast<std::size_t>(length));
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
+    if (bind(socket_fd, reinterpret_cast<const sockaddr*>(&address), size) == 0)
+        return false;
+    const int error = errno;
+    close(socket_fd);
+    if (error == EADDRINUSE)
+        return true;
+    report_failure("single start", "bind", error);
+    return false;
 }
 
 void sockets_start() {}

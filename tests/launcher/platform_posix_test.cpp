@@ -82,6 +82,22 @@ TEST(ProgramFolder, IsTheFolderOfThisTestProgram) {
               std::filesystem::path(std::string(buffer, size)).parent_path().native());
 }
 
+// Two starts of one folder are caught end to end with the real program.
+TEST(SingleStart, EachFolderHasItsOwnMarkUnderAnyOfItsNames) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path() / "a");
+    std::filesystem::create_directories(folder.path() / "b");
+    std::filesystem::create_directory_symlink(folder.path() / "a", folder.path() / "link");
+    EXPECT_FALSE(platform::another_launcher_runs(folder.str() + "/a"));
+    EXPECT_TRUE(platform::another_launcher_runs(folder.str() + "/link/"));
+    EXPECT_FALSE(platform::another_launcher_runs(folder.str() + "/b"));
+    // No mark to take: the launch goes on, and says why.
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(platform::another_launcher_runs(folder.str() + "/gone"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              std::string("Morvane single start: program folder: ") + std::strerror(ENOENT) + "\n");
+}
+
 TEST(HostStart, ProgramsThatCannotRunAreStartFailuresWithTheirReason) {
     TempFolder folder;
     std::filesystem::create_directories(folder.path() / "a_folder");
