@@ -48,12 +48,18 @@ int fail(Message message, const NativeString& detail = {}) {
 }  // namespace
 
 int run_launcher() {
+    platform::hold_closed_standard_streams();
     platform::sockets_start();
     const NativeString exe_folder = platform::program_folder();
     // Without it the searches would start at the root, and launcher.port
     // would be read wherever the launcher was started from.
     if (exe_folder.empty())
         return fail(Message::no_script);
+    // A player who starts us again while the first launch is still under way
+    // (its host slow to listen, say) must not get a second host fighting the
+    // first over launcher.port, nor a second window: the first one goes on.
+    if (platform::another_launcher_runs(exe_folder))
+        return 0;
     platform::HostProcess host;
     std::filesystem::path port_file;
 

@@ -22,6 +22,19 @@ using NativeString = std::filesystem::path::string_type;
 
 namespace platform {
 
+// Holds on the null device any standard stream that whoever started us left
+// closed, before anything else opens a descriptor: the display's connection
+// or a pipe given that number would receive every warning written to
+// standard error. Windows has no such numbers.
+void hold_closed_standard_streams();
+
+// Takes, for as long as this process lives, the mark that a launcher of this
+// program folder runs; true when another process holds it already. The
+// system drops it however the process ends, no file shows it, and the host
+// never inherits it. A mark that can't be taken for another reason lets the
+// launch go on (false), with the reason on standard error where there is one.
+bool another_launcher_runs(const NativeString& exe_folder);
+
 // The socket library's start and end (Winsock needs them; POSIX does not).
 void sockets_start();
 void sockets_cleanup();

@@ -14,11 +14,13 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -286,6 +288,53 @@ bool is_c_locale(const char* locale) {
 
 }  // namespace
 
+void hold_closed_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lower numbers are open, so the null device takes this one.
+        if (open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY) < 0) {
+            report_failure("standard streams", "open /dev/null", errno);
+            return;
+        }
+    }
+}
+
+bool another_launcher_runs(const NativeString& exe_folder) {
+    // Named by the folder's identity, so that every spelling of its path
+    // meets the same mark, and by the user, as all users of the machine
+    // share the abstract names. No file holds such a name: the kernel drops
+    // it with the last descriptor bound to it, which we never close and
+    // which closes on exec.
+    struct stat folder;
+    if (stat(exe_folder.c_str(), &folder) != 0) {
+        report_failure("single start", "program folder", errno);
+        return false;
+    }
+    char name[96];
+    const int length = std::snprintf(name, sizeof name, "%corbex-morvane-%u-%llx-%llx", '\0',
+                                     static_cast<unsigned>(getuid()),
+                                     static_cast<unsigned long long>(folder.st_dev),
+                                     static_cast<unsigned long long>(folder.st_ino));
+    const int socket_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket_fd < 0) {
+        report_failure("single start", "socket", errno);
+        return false;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, name, static_cast<std::size_t>(length));
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
+    if (bind(socket_fd, reinterpret_cast<const sockaddr*>(&address), size) == 0)
+        return false;
+    const int error = errno;
+    close(socket_fd);
+    if (error == EADDRINUSE)
+        return true;
+    report_failure("single start", "bind", error);
+    return false;
+}
+
 void sockets_start() {}
 
 void sockets_cleanup() {}
@@ -319,10 +368,11 @@ bool is_running_program(const NativeString& path) {
 
 std::vector<NativeString> python_candidates(const NativeString& exe_folder,
                                             const NativeString& from_python_txt) {
-    NativeString on_path = search_program_path("python");
+    // A plain `python` may still be Python 2, or no Python at all.
     NativeString on_path3 = search_program_path("python3");
+    NativeString on_path = search_program_path("python");
     return {exe_folder + "/python/bin/python3", exe_folder + "/../python/bin/python3",
-            from_python_txt, std::move(on_path), std::move(on_path3)};
+            from_python_txt, std::move(on_path3), std::move(on_path)};
 }
 
 bool start_host(const NativeString& python, const NativeString& script,

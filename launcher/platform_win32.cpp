@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 namespace platform {
 
@@ -66,6 +67,25 @@ bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION& identity) {
 }
 
 }  // namespace
+
+void hold_closed_standard_streams() {}
+
+bool another_launcher_runs(const NativeString& exe_folder) {
+    // Named by the folder's identity, so every spelling of its path (case,
+    // short names) meets the same mutex. The handle is never closed and not
+    // inheritable: the system drops it when this process ends, however it
+    // ends, and a host that outlives us holds nothing.
+    BY_HANDLE_FILE_INFORMATION folder;
+    if (!file_identity(exe_folder.c_str(), folder))
+        return false;
+    wchar_t name[64];
+    std::swprintf(name, sizeof name / sizeof name[0], L"Local\\orbex-morvane-%lx-%lx-%lx",
+                  static_cast<unsigned long>(folder.dwVolumeSerialNumber),
+                  static_cast<unsigned long>(folder.nFileIndexHigh),
+                  static_cast<unsigned long>(folder.nFileIndexLow));
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
+    return mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+}
 
 void sockets_start() {
     // A failed start is not worth a message of its own: every probe then finds

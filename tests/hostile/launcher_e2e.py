@@ -144,6 +144,11 @@ class HostileFiles(unittest.TestCase):
         os.makedirs(no_python)
         os.makedirs(with_python)
         os.symlink(SYSTEM_PYTHON, os.path.join(with_python, "python3"))
+        # Beside it a `python` that is no Python 3 (an old Python 2, say): it
+        # would fail at once and leave the player to the port wait's end.
+        with open(os.path.join(with_python, "python"), "w") as f:
+            f.write("#!/bin/sh\nexit 1\n")
+        os.chmod(os.path.join(with_python, "python"), 0o755)
         # The launcher itself, which would start launchers without end, and
         # a real interpreter's name in a file longer than any path.
         itself = os.fsencode(archive.path("Morvane")) + b"\n"
@@ -156,7 +161,7 @@ class HostileFiles(unittest.TestCase):
                 with archive.run(display=False, path=no_python) as program:
                     self.assertEqual(outcome(program), (1, message("no_python")))
                 check_unchanged(before, "a run that found no Python")
-                # Further on the search path there is one: it is used.
+                # Further on the search path there is one: python3 is used.
                 with archive.run(display=False, path=with_python) as program:
                     self.assertEqual(outcome(program), (1, message("webview")))
                 host = archive.records("start")[-1]

@@ -92,6 +92,74 @@ def case_early_probe():
                   "the running host's launcher.port must stay")
 
 
+def show_and_close(archive, program, what):
+    """The window opens, asks the host for its page and stays until it is
+    closed; then the launcher exits with 0."""
+    wid = window_of(program)
+    asked = len(archive.records("request"))
+    xtest.wait_for(lambda: len(archive.records("request")) > asked, timeout=15,
+                   what=f"{what}: the page request")
+    time.sleep(1)
+    check(program.running() and xtest.windows_of(pid=program.pid) == [wid],
+          f"{what}: the window should stay until it is closed")
+    xtest.close_request(wid)
+    code = program.wait(timeout=15)
+    check(code == 0, f"{what}: exit code {code}, expected 0")
+
+
+def case_closed_streams():
+    """Started with standard input and error closed, on both roads: nothing
+    the launcher opens later may take their numbers, or the toolkit's
+    warnings would reach it (a stop request read from a pipe, junk in the
+    display's connection)."""
+    with Archive() as archive:
+        archive.add_program()
+        archive.add_host()
+        archive.add_python()
+        with archive.run(closed_streams=(0, 2)) as program:
+            show_and_close(archive, program, "host started")
+            host = archive.records("start")[-1]["pid"]
+            wait_gone(host, "the host to be ended with the window")
+
+        own = archive.start_own_host(port_folder=archive.game)
+        with archive.run(closed_streams=(0, 2)) as program:
+            show_and_close(archive, program, "host already answering")
+        check(own.poll() is None, "a host the launcher did not start must survive it")
+
+
+def case_second_start():
+    """A player who starts the launcher again while the first start still
+    waits for its slow host: one of the two (the second, unless it reached
+    its mark first) ends at once with 0, starting and showing nothing, and
+    the other goes on with its one host and window. Once both have ended, a
+    new start works."""
+    with Archive() as archive:
+        archive.add_program()
+        archive.add_host()
+        archive.add_python()
+        with archive.run(host_mode="delay:1") as one:
+            time.sleep(0.02)
+            with archive.run(host_mode="delay:1") as other:
+                ended = xtest.wait_for(lambda: [p for p in (one, other) if not p.running()],
+                                       timeout=5, what="one of the two starts to end")
+                code = ended[0].wait()
+                check(code == 0, f"the start that gave way: exit code {code}, expected 0")
+                check(ended[0].stderr() == "", f"the start that gave way said {ended[0].stderr()!r}")
+                first = other if ended[0] is one else one
+                wid = window_of(first)
+                xtest.wait_for(lambda: archive.records("request"), timeout=15,
+                               what="the page request")
+                check(len(archive.records("start")) == 1,
+                      f"one host expected, saw {archive.records('start')}")
+                check(xtest.windows_of(name="^Morvane$") == [wid], "one window expected")
+                xtest.close_request(wid)
+                code = first.wait(timeout=15)
+                check(code == 0, f"the start that went on: exit code {code}, expected 0")
+        with archive.run() as third:
+            show_and_close(archive, third, "a start after both ended")
+        check(len(archive.records("start")) == 2, "the third start should start its own host")
+
+
 def case_no_script():
     """No host script in any of its places: the message in both languages."""
     with Archive() as archive:
@@ -175,7 +243,8 @@ def case_signals():
     """A signal ends the host this run started, as closing the window does,
     and the launcher with 1: SIGTERM during the port wait, SIGHUP with the
     window open (the host's own child, the game, lives on); SIGKILL leaves
-    nothing to the launcher, and the host dies with it all the same."""
+    nothing to the launcher, and the host dies with it all the same, and a
+    new start then works."""
     with Archive() as archive:
         archive.add_program()
         archive.add_host()
@@ -206,6 +275,8 @@ def case_signals():
             program.proc.send_signal(signal.SIGKILL)
             program.wait(timeout=5)
             wait_gone(host, "the host to die with the launcher")
+        with archive.run() as program:
+            show_and_close(archive, program, "a start after SIGKILL")
 
 
 def case_webview_missing():

@@ -135,8 +135,10 @@ class Archive:
     def host_pids(self):
         return [r["pid"] for r in self.records("start")]
 
-    def run(self, display=True, french=False, path=None, host_mode="serve", extra_env=None):
-        """Starts the program in the game folder; returns its xtest.Program."""
+    def run(self, display=True, french=False, path=None, host_mode="serve", extra_env=None,
+            closed_streams=()):
+        """Starts the program in the game folder, with the standard streams
+        numbered in `closed_streams` closed; returns its xtest.Program."""
         env = dict(os.environ)
         for name in ("LC_ALL", "LC_MESSAGES", "LANGUAGE", "WAYLAND_DISPLAY"):
             env.pop(name, None)
@@ -151,7 +153,11 @@ class Archive:
         env["ORBEX_TEST_HOST_MODE"] = host_mode
         env.update(extra_env or {})
         # Started from elsewhere than its folder, as a desktop would start it.
-        return xtest.Program([self.path("Morvane")], env=env, cwd=self.root)
+        def close_streams():
+            for fd in closed_streams:
+                os.close(fd)
+        return xtest.Program([self.path("Morvane")], env=env, cwd=self.root,
+                             preexec_fn=close_streams if closed_streams else None)
 
 
 def stderr_message(program):

@@ -44,7 +44,7 @@ TEST(Candidates, HostScriptPlacesInOrder) {
                                          "/opt/game/../launcher/morvane/launcher_host.py"}));
 }
 
-TEST(Candidates, PythonPlacesInOrderWithTheSearchPathLast) {
+TEST(Candidates, PythonPlacesInOrderWithTheSearchPathLastPython3First) {
     TempFolder folder;
     folder.write("a/python", "not executable");
     std::filesystem::create_directories(folder.path() / "b/python");  // a folder is no program
@@ -58,14 +58,14 @@ TEST(Candidates, PythonPlacesInOrderWithTheSearchPathLast) {
         EXPECT_EQ(platform::python_candidates("/opt/game", "/from/python.txt"),
                   (std::vector<NativeString>{"/opt/game/python/bin/python3",
                                              "/opt/game/../python/bin/python3", "/from/python.txt",
-                                             c + "/python", d + "/python3"}));
+                                             d + "/python3", c + "/python"}));
     }
     {
         PathVariable path(a + ":" + d);
         EXPECT_EQ(
             platform::python_candidates("/opt/game", ""),
             (std::vector<NativeString>{"/opt/game/python/bin/python3",
-                                       "/opt/game/../python/bin/python3", "", "", d + "/python3"}));
+                                       "/opt/game/../python/bin/python3", "", d + "/python3", ""}));
     }
 }
 
@@ -80,6 +80,22 @@ TEST(ProgramFolder, IsTheFolderOfThisTestProgram) {
     ASSERT_GT(size, 0);
     EXPECT_EQ(platform::program_folder(),
               std::filesystem::path(std::string(buffer, size)).parent_path().native());
+}
+
+// Two starts of one folder are caught end to end with the real program.
+TEST(SingleStart, EachFolderHasItsOwnMarkUnderAnyOfItsNames) {
+    TempFolder folder;
+    std::filesystem::create_directories(folder.path() / "a");
+    std::filesystem::create_directories(folder.path() / "b");
+    std::filesystem::create_directory_symlink(folder.path() / "a", folder.path() / "link");
+    EXPECT_FALSE(platform::another_launcher_runs(folder.str() + "/a"));
+    EXPECT_TRUE(platform::another_launcher_runs(folder.str() + "/link/"));
+    EXPECT_FALSE(platform::another_launcher_runs(folder.str() + "/b"));
+    // No mark to take: the launch goes on, and says why.
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(platform::another_launcher_runs(folder.str() + "/gone"));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              std::string("Morvane single start: program folder: ") + std::strerror(ENOENT) + "\n");
 }
 
 TEST(HostStart, ProgramsThatCannotRunAreStartFailuresWithTheirReason) {

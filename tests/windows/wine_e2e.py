@@ -265,6 +265,50 @@ def case_window():
                   "launcher.port should be removed with the host")
 
 
+def case_second_start():
+    """Two starts 20 ms apart, the host slow to listen: one host and one
+    window, and one of the two starts ends at once with 0. Killed with its window
+    open, the launcher leaves its host running (Windows ends no child with
+    its parent), and the next start opens its window on that host through
+    launcher.port, starts none, and leaves it running when closed."""
+    with winetest.Session() as session:
+        game = Game(session, browser="stand-in")
+        game.add_host_script()
+        game.add_python()
+        with game.run(host_mode="slow") as one:
+            time.sleep(0.02)
+            with game.run(host_mode="slow") as other:
+                # Either may reach the mutex first; the other gives way.
+                ended = xtest.wait_for(lambda: [p for p in (one, other) if not p.running()],
+                                       timeout=30, what="one of the two starts to end")
+                code = ended[0].wait()
+                check(code == 0, f"the start that gave way: exit code {code}, expected 0")
+                first = other if ended[0] is one else one
+                wid = xtest.wait_window(name="^Morvane$", timeout=30, settle=1.0)
+                xtest.wait_for(lambda: "run" in game.browser_calls(), what="the window's loop")
+                check(xtest.windows_of(name="^Morvane$") == [wid], "one window expected")
+                hosts = game.hosts()
+                check(len(hosts) == 1, f"one host expected, saw {hosts}")
+                port = game.port()
+                first.kill()
+        xtest.wait_for(lambda: not xtest.windows_of(name="^Morvane$"), timeout=30,
+                       what="the killed launcher's window to go")
+        check(session.running(hosts[0]["pid"]), "the host should outlive a killed launcher")
+
+        os.unlink(game.browser_report)
+        with game.run() as again:
+            xtest.wait_for(lambda: "run" in game.browser_calls(), timeout=60,
+                           what="the next start's window")
+            check(f"navigate=http://127.0.0.1:{port}/" in game.browser_calls(),
+                  f"browser calls {game.browser_calls()}")
+            code = winetest.close_window(again, "^Morvane$")
+            check(code == 0, f"exit code {code}, expected 0")
+        check(len(game.hosts()) == 1, f"no further host may start, saw {game.hosts()}")
+        check(session.running(hosts[0]["pid"]) and port_answers(port),
+              "a host the launcher did not start must survive it")
+        check(game.port() == port, "its launcher.port must stay")
+
+
 def expect_python(session, game, expected, what):
     """Runs the launcher up to its window, checks the interpreter it started
     as the command line names it, and closes the window."""

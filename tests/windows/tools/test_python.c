@@ -3,6 +3,7 @@
  * started and then behaves as the test asks through ORBEX_TEST_HOST_MODE:
  *   serve  (default) listen on 127.0.0.1, write the port to launcher.port in
  *          the working folder, and accept connections until ended;
+ *   slow   serve, but only after a second, as a host busy starting up;
  *   silent never listen, never write launcher.port, just stay.
  * The report (UTF-8, one "key=value" line each) goes to the file that
  * ORBEX_TEST_HOST_REPORT names. */
@@ -77,5 +78,7 @@ int main(void) {
         Sleep(INFINITE);
         return 0;
     }
+    if (wcscmp(mode, L"slow") == 0)
+        Sleep(1000);
     return serve();
 }
