@@ -96,7 +96,7 @@ SelectionButtons draw_selection_screen(const Mode& mode, SelectionState& state,
         ImGui::Text("%zu PKG%s selected", count, count == 1 ? "" : "s");
         draw_chosen_list(state, mode.dlc_mode);
         if (mode.dlc_mode && ImGui::SmallButton("Clear selection"))
-            state.chosen.clear();
+            clear_chosen(state);
     }
     ImGui::Spacing();
 
