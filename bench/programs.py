@@ -319,6 +319,14 @@ def proc_cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def idle_cpu_percent(pid, seconds):
+    """CPU time the process takes over the next `seconds`, in percent of a core."""
+    before = proc_cpu_seconds(pid)
+    wall = time.monotonic()
+    time.sleep(seconds)
+    return 100 * (proc_cpu_seconds(pid) - before) / (time.monotonic() - wall)
+
+
 def peak_kb(pid):
     with open(f"/proc/{pid}/status") as f:
         for line in f:
@@ -382,12 +390,8 @@ def measure_dialogs(x, dialogs, runs, idle_seconds):
                 results.setdefault(f"{name}_first_frame_ms", []).append(
                     painted_when(x, program, started, painted, name) * 1000)
                 time.sleep(1.0)
-                before = proc_cpu_seconds(program.pid)
-                wall = time.monotonic()
-                time.sleep(idle_seconds)
-                used = proc_cpu_seconds(program.pid) - before
                 results.setdefault(f"{name}_idle_cpu_percent", []).append(
-                    100 * used / (time.monotonic() - wall))
+                    idle_cpu_percent(program.pid, idle_seconds))
                 results.setdefault(f"{name}_peak_kb", []).append(peak_kb(program.pid))
             finally:
                 dialogs.stop(program)
@@ -460,10 +464,7 @@ def chosen_list_once(x, setup, names, idle_seconds):
         shown_ms = (time.monotonic() - started) * 1000
         pickertest.park_mouse(wid)
         time.sleep(1.0)
-        before = proc_cpu_seconds(program.pid)
-        wall = time.monotonic()
-        time.sleep(idle_seconds)
-        cpu = 100 * (proc_cpu_seconds(program.pid) - before) / (time.monotonic() - wall)
+        cpu = idle_cpu_percent(program.pid, idle_seconds)
         pickertest.click(wid, chosen.accept)
         code = xtest.ended(program, 60, "orbex-setup")
         printed = program.stdout().splitlines()
