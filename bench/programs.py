@@ -17,6 +17,14 @@ measured in the same run, alternating run by run, printed as JSON:
   webview_page_ms           a bare window of the same webview library started,
                             the host already listening, until the page is on
                             screen
+  intake_<N>_first_s        one pick of N existing packages taken by our
+  intake_<N>_again_s        intake (bench_intake), into an empty selection
+                            and again with the same names chosen; natively
+  wine_intake_<N>_*         and, built for Windows, under Wine
+  list_<N>_cpu_percent      orbex-setup's DLC screen idling with N packages
+                            chosen (3 and 10,000), CPU as above
+  list_<N>_shown_ms         the zenity stand-in answering N names until the
+                            screen shows them chosen
 
 The references are built here into the temporary folder from the sources the
 build used (Dear ImGui, SDL3, the webview library), never kept.
@@ -28,7 +36,7 @@ window background. The pixel is read straight from the X server (XGetImage)
 every millisecond or so, through Xlib by ctypes, so the figure is not rounded
 up to the time a screenshot tool takes.
 
-Usage: programs.py BUILD_DIR [--runs N]
+Usage: programs.py BUILD_DIR WINDOWS_BUILD_DIR [--runs N]
 """
 import argparse
 import ctypes
@@ -46,7 +54,15 @@ import time
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TEST_HOST = os.path.join(HERE, "..", "tests", "launcher", "test_host.py")
+TESTS = os.path.join(HERE, "..", "tests")
+TEST_HOST = os.path.join(TESTS, "launcher", "test_host.py")
+WINDOWS_DIST = os.path.join(HERE, "..", "dist", "windows")
+# The selection screen is driven as its tests drive it, and Wine is held as
+# its tests hold it.
+sys.path[:0] = [os.path.join(TESTS, "e2e"), os.path.join(TESTS, "picker"), os.path.join(TESTS, "windows")]
+import pickertest  # noqa: E402
+import winetest  # noqa: E402
+import xtest  # noqa: E402
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 PLUM = (33, 15, 31)
 PAGE_GREEN = (32, 160, 96)  # the page test_host.py serves
@@ -303,6 +319,14 @@ def proc_cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def idle_cpu_percent(pid, seconds):
+    """CPU time the process takes over the next `seconds`, in percent of a core."""
+    before = proc_cpu_seconds(pid)
+    wall = time.monotonic()
+    time.sleep(seconds)
+    return 100 * (proc_cpu_seconds(pid) - before) / (time.monotonic() - wall)
+
+
 def peak_kb(pid):
     with open(f"/proc/{pid}/status") as f:
         for line in f:
@@ -366,12 +390,8 @@ def measure_dialogs(x, dialogs, runs, idle_seconds):
                 results.setdefault(f"{name}_first_frame_ms", []).append(
                     painted_when(x, program, started, painted, name) * 1000)
                 time.sleep(1.0)
-                before = proc_cpu_seconds(program.pid)
-                wall = time.monotonic()
-                time.sleep(idle_seconds)
-                used = proc_cpu_seconds(program.pid) - before
                 results.setdefault(f"{name}_idle_cpu_percent", []).append(
-                    100 * used / (time.monotonic() - wall))
+                    idle_cpu_percent(program.pid, idle_seconds))
                 results.setdefault(f"{name}_peak_kb", []).append(peak_kb(program.pid))
             finally:
                 dialogs.stop(program)
@@ -390,6 +410,88 @@ def measure_background(x, setup, runs):
         finally:
             end(program)
     return {"setup_first_frame_bg_ms": times, "setup_peak_bg_kb": peaks}
+
+
+LONG_LIST = 10000
+INTAKE_COUNTS = (LONG_LIST,)
+WINE_INTAKE_COUNTS = (300, 2000)
+
+
+def intake_figures(command, env, cwd, key):
+    """bench_intake's medians for one count, as {key_first_s, key_again_s}."""
+    done = subprocess.run(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL, capture_output=True,
+                          text=True, timeout=1800)
+    if done.returncode != 0:
+        sys.stderr.write(done.stderr)
+        raise SystemExit(f"programs.py: {' '.join(command)} ended with {done.returncode}")
+    figures = json.loads(done.stdout)
+    return {f"{key}_first_s": [figures["first_s"]], f"{key}_again_s": [figures["again_s"]]}
+
+
+def measure_intake(build, windows_build, work, runs):
+    """One pick of many packages through our intake, natively and under Wine
+    (the Windows build beside the SDL3.dll it imports, in the shared prefix)."""
+    results = {}
+    native = os.path.join(build, "bench", "bench_intake")
+    for count in INTAKE_COUNTS:
+        results.update(intake_figures([native, str(count), str(runs)], None, work, f"intake_{count}"))
+    folder = os.path.join(work, "wine-intake")
+    os.makedirs(folder)
+    exe = shutil.copy2(os.path.join(windows_build, "bench", "bench_intake.exe"), folder)
+    shutil.copy2(os.path.join(WINDOWS_DIST, "SDL3.dll"), folder)
+    with winetest.Session() as session:
+        for count in WINE_INTAKE_COUNTS:
+            results.update(intake_figures([winetest.WINE, exe, str(count), str(runs)], session.env, folder,
+                                          f"wine_intake_{count}"))
+    return results
+
+
+def chosen_list_once(x, setup, names, idle_seconds):
+    """orbex-setup's DLC screen given `names` by the zenity stand-in: (ms from
+    the answer until the accept button shows enabled, CPU percent of a core
+    while idling). Accepting afterwards must print every name."""
+    zenity = pickertest.FakeZenity()
+    program = xtest.Program([setup.exe, "--mode", "dlc"], env=zenity.env(start_dir=os.path.dirname(names[0])))
+    try:
+        wid = pickertest.settled_window(program)
+        pickertest.click(wid, pickertest.Layout().select)
+        zenity.call(0)
+        chosen = pickertest.Layout(chosen=len(names))
+        started = time.monotonic()
+        zenity.answer(names)
+        poll(lambda: close(x.pixel(wid, *chosen.accept_fill) or (0, 0, 0), pickertest.BUTTON, 6), 600,
+             "the pick to be taken")
+        shown_ms = (time.monotonic() - started) * 1000
+        pickertest.park_mouse(wid)
+        time.sleep(1.0)
+        cpu = idle_cpu_percent(program.pid, idle_seconds)
+        pickertest.click(wid, chosen.accept)
+        code = xtest.ended(program, 60, "orbex-setup")
+        printed = program.stdout().splitlines()
+        if code != 0 or sorted(printed) != sorted(names):
+            raise SystemExit(f"programs.py: orbex-setup ended with {code} and printed {len(printed)} "
+                             f"of {len(names)} names")
+        return shown_ms, cpu
+    finally:
+        program.close()
+        zenity.cleanup()
+
+
+def measure_chosen_list(x, setup, runs, idle_seconds):
+    """The DLC screen idling with 3 and with LONG_LIST packages chosen, run
+    after run."""
+    root = pickertest.pkg_tree([f"pk/{i:05}.pkg" for i in range(LONG_LIST)])
+    names = [os.path.join(root, "pk", f"{i:05}.pkg") for i in range(LONG_LIST)]
+    results = {}
+    try:
+        for _ in range(runs):
+            for count in (3, LONG_LIST):
+                shown_ms, cpu = chosen_list_once(x, setup, names[:count], idle_seconds)
+                results.setdefault(f"list_{count}_shown_ms", []).append(shown_ms)
+                results.setdefault(f"list_{count}_cpu_percent", []).append(cpu)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    return results
 
 
 # --- references ---------------------------------------------------------------
@@ -551,10 +653,12 @@ def measure_morvane(x, archive, runs):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("build", help="the build folder (holds setup/, launcher/, tests/)")
+    parser.add_argument("windows_build", help="the Windows build folder (holds bench/bench_intake.exe)")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--idle-seconds", type=float, default=10.0)
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
+    args.windows_build = os.path.abspath(args.windows_build)
     if not os.environ.get("DISPLAY"):
         raise SystemExit("programs.py: needs an X server (DISPLAY)")
     x = X()
@@ -565,6 +669,8 @@ def main():
         results = {"runs": args.runs, "idle_seconds": args.idle_seconds}
         results.update(measure_dialogs(x, Dialogs(setup, references), args.runs, args.idle_seconds))
         results.update(measure_background(x, setup, args.runs))
+        results.update(measure_chosen_list(x, setup, args.runs, args.idle_seconds))
+        results.update(measure_intake(args.build, args.windows_build, work, args.runs))
         results.update(measure_morvane(x, Archive(args.build, work, references), args.runs))
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds what the benchmarks need, runs them and prints one table: the
-# status-line reader and the PNG loader (Google Benchmark), then whole-program
-# figures of orbex-setup and Morvane (bench/programs.py), each beside a
-# reference program measured in the same run, on an X server: the
-# one in DISPLAY when it answers, else an Xvfb of its own, stopped afterwards.
+# Builds what the benchmarks need (natively and for Windows), runs them and
+# prints one table: the status-line reader and the PNG loader (Google
+# Benchmark), then whole-program figures of orbex-setup and Morvane, most
+# beside a reference program measured in the same run, and the package intake
+# natively and under Wine (bench/programs.py), on an X server: the one in
+# DISPLAY when it answers, else an Xvfb of its own, stopped afterwards.
 # Benchmarks are never part of scripts/test.sh. Extra arguments go to
 # bench/programs.py (e.g. --runs 9).
 set -euo pipefail
@@ -11,6 +12,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 . "$root/scripts/lib.sh"
 "$root/scripts/build.sh" >&2
 build="${ORBEX_BUILD_DIR:-$root/build}"
+# The intake is timed under Wine too, built for Windows.
+"$root/scripts/build-windows.sh" >&2
+windows_build="${ORBEX_WINDOWS_BUILD_DIR:-$build-windows}"
 
 work="$(mktemp -d /tmp/orbex-bench.XXXXXX)"
 chmod 700 "$work"
@@ -45,5 +49,5 @@ for run in 1 2 3 4 5; do
   step "png-$run" "$build/tests/png/bench_png" --benchmark_format=json
   png_runs+=("$work/png-$run.json")
 done
-step programs python3 "$root/bench/programs.py" "$build" "$@"
+step programs python3 "$root/bench/programs.py" "$build" "$windows_build" "$@"
 python3 "$root/bench/table.py" "$work/progress.json" "$work/programs.json" "${png_runs[@]}"

@@ -182,16 +182,17 @@ bool regular_pkg(const std::filesystem::path& path) {
     return true;
 }
 
-// Whether two names of chosen packages name one file. When both exist their
-// identity decides (other spellings, a folder reached through a link, a hard
-// link); otherwise their lexically normal forms do. The forms alone would
-// join a/link/../x.pkg and a/x.pkg, which can be two files.
-static bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
-    std::error_code error;
-    const bool same = std::filesystem::equivalent(a, b, error);
-    if (!error)
-        return same;
-    return a.lexically_normal() == b.lexically_normal();
+// Adds a path unless it names a file already chosen. When a file answers,
+// its identity decides (other spellings, a folder reached through a link, a
+// hard link); otherwise the lexically normal form does. The forms alone
+// would join a/link/../x.pkg and a/x.pkg, which can be two files.
+static void add_chosen(SelectionState& state, const std::filesystem::path& path) {
+    FileIdentity identity;
+    const bool new_file = query_file_identity(path, identity)
+                              ? state.chosen_files.insert(identity).second
+                              : state.chosen_unreached.insert(path.lexically_normal()).second;
+    if (new_file)
+        state.chosen.insert(path);
 }
 
 void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths,
@@ -201,19 +202,20 @@ void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>
     if (dlc_mode) {
         // One entry per file, or the caller installs it once per spelling;
         // the spelling that came first stays.
-        for (const std::filesystem::path& path : paths) {
-            const auto same = [&path](const std::filesystem::path& entry) {
-                return same_file(entry, path);
-            };
-            if (std::none_of(state.chosen.begin(), state.chosen.end(), same))
-                state.chosen.insert(path);
-        }
+        for (const std::filesystem::path& path : paths)
+            add_chosen(state, path);
     } else {
         // The caller installs exactly one update package, even should a
         // chooser hand back several names for a single-file request.
-        state.chosen.clear();
-        state.chosen.insert(paths.front());
+        clear_chosen(state);
+        add_chosen(state, paths.front());
     }
     state.start_folder = paths.front().parent_path();
     state.notice.clear();
+}
+
+void clear_chosen(SelectionState& state) {
+    state.chosen.clear();
+    state.chosen_files.clear();
+    state.chosen_unreached.clear();
 }

@@ -1,5 +1,7 @@
 #pragma once
 // Package paths from the desktop's file chooser, and which of them are kept.
+#include "file_identity.h"
+
 #include <SDL3/SDL.h>
 
 #include <filesystem>
@@ -20,8 +22,14 @@ struct NativePicker {
 };
 
 // Main-thread state shared by the chooser intake and the selection screen.
+// `chosen` and the two sets that tell its files apart change only through
+// commit_pkgs and clear_chosen, which keep them together.
 struct SelectionState {
     std::set<std::filesystem::path> chosen;
+    // Taken once, as each entry is added: the identity of its file, or the
+    // lexically normal form of a name that no file answers.
+    std::set<FileIdentity> chosen_files;
+    std::set<std::filesystem::path> chosen_unreached;
     std::filesystem::path start_folder;
     std::string notice;
     bool manual_entry_shown = false;
@@ -55,3 +63,6 @@ bool regular_pkg(const std::filesystem::path& path);
 // typed path. A path naming a file already chosen is not added again.
 void commit_pkgs(SelectionState& state, const std::vector<std::filesystem::path>& paths,
                  bool dlc_mode);
+
+// The one way to empty `chosen`.
+void clear_chosen(SelectionState& state);

@@ -233,6 +233,31 @@ TEST(TakePickerResult, AcceptedPickIsAddedWhole) {
     EXPECT_TRUE(picker.open);
 }
 
+TEST(TakePickerResult, ChosenFilesPickedAgainAddNothingUntilCleared) {
+    TempDir dir;
+    const fs::path a = dir.file("p/a.pkg"), b = dir.file("p/b.pkg"), c = dir.file("p/c.pkg");
+    fs::create_directory_symlink(dir.path() / "p", dir.path() / "q");
+    const fs::path b_linked = dir.path() / "q/b.pkg";
+    NativePicker picker;
+    SelectionState state;
+    const std::vector<std::string> first = {a.string(), b.string()};
+    pick(picker, state, &first, true);
+    const std::vector<std::string> again = {b_linked.string(), b.string(), a.string(), c.string()};
+    pick(picker, state, &again, true);
+    EXPECT_EQ(state.chosen, (std::set<fs::path>{a, b, c}));
+
+    // Emptied, the same files are new again, each in its first spelling.
+    clear_chosen(state);
+    pick(picker, state, &again, true);
+    EXPECT_EQ(state.chosen, (std::set<fs::path>{b_linked, a, c}));
+
+    // An update package put back after another one replaced it.
+    SelectionState update;
+    for (const fs::path& path : {a, b, a})
+        commit_pkgs(update, {path}, false);
+    EXPECT_EQ(update.chosen, (std::set<fs::path>{a}));
+}
+
 TEST(TakePickerResult, RefusedNameDropsTheWholePick) {
     TempDir dir;
     const fs::path old = dir.file("old/u.pkg");

@@ -22,7 +22,7 @@ for folder in ("launcher", "picker", "hostile"):
     sys.path.insert(0, os.path.join(winetest.HERE, "..", folder))
 from hostile import solid_png  # noqa: E402
 from morvanetest import FrozenPort  # noqa: E402
-from pickertest import BUTTON, NOTICE, Layout, Shots, has_colour, notice_box  # noqa: E402
+from pickertest import BUTTON, NOTICE, Layout, Shots, click, has_colour, notice_box  # noqa: E402
 
 USAGE = "Usage: orbex-setup --mode update|dlc|dlc_later OR --mode progress|progress-dlc /path/status"
 SETUP_TITLE = "Vantorra | Update and DLC Setup"
@@ -552,6 +552,34 @@ def case_setup_status_file():
             check(code == 0 and out.split() == ["0"], f"deletes refused while the window reads: {out!r}")
             code = winetest.close_window(program, f"^{SETUP_TITLE}$")
             check(code == 1, f"exit code {code}, expected 1")
+
+
+def case_setup_one_entry_per_file():
+    """Typed names of one package in other spellings (another letter case, a
+    hard link) make one entry, in the first spelling; a second package makes
+    a second one, and both are printed."""
+    with winetest.Session() as session:
+        os.makedirs(session.path("pk"))
+        for name in ("a.pkg", "b.pkg"):
+            xtest.write_bytes(session.path(f"pk/{name}"), b"PKG")
+        os.link(session.path("pk/a.pkg"), session.path("pk/hard.pkg"))
+        first, other = windows_path(session.path("pk/a.pkg")), windows_path(session.path("pk/b.pkg"))
+        typed = [first, windows_path(session.path("PK/A.PKG")), windows_path(session.path("pk/hard.pkg")), other]
+        setup = os.path.join(winetest.DIST, "orbex-setup.exe")
+        with session.start(setup, "--mode", "dlc") as program:
+            wid = xtest.wait_window(name=f"^{SETUP_TITLE}$", timeout=60, settle=1.5)
+            click(wid, Layout().toggle)
+            entry = Layout(manual=True, chosen=1)
+            for name in typed:
+                click(wid, entry.field)
+                xtest.type_text(wid, name)
+                click(wid, entry.add)
+                time.sleep(0.5)
+            click(wid, entry.accept)
+            code = xtest.ended(program, 60, "orbex-setup.exe")
+            check(code == 0, f"exit code {code}, expected 0\n{program.stderr()}")
+            printed = program.stdout().splitlines()
+            check(printed == [first, other], f"printed {printed}, expected {[first, other]}")
 
 
 def main():
