@@ -22,7 +22,7 @@ for folder in ("launcher", "picker", "hostile"):
     sys.path.insert(0, os.path.join(winetest.HERE, "..", folder))
 from hostile import solid_png  # noqa: E402
 from morvanetest import FrozenPort  # noqa: E402
-from pickertest import BUTTON, NOTICE, Layout, Shots, click, has_colour, notice_box  # noqa: E402
+from pickertest import BUTTON, FIELD, NOTICE, Layout, Shots, click, has_colour, notice_box  # noqa: E402
 
 USAGE = "Usage: orbex-setup --mode update|dlc|dlc_later OR --mode progress|progress-dlc /path/status"
 SETUP_TITLE = "Vantorra | Update and DLC Setup"
@@ -509,7 +509,10 @@ def case_setup_names():
                 shots.wait_until(lambda png: has_colour(png, notice_box(refused), NOTICE), "the notice")
                 xtest.click(wid, *refused.toggle)
                 field = Layout(notice=True, manual=True, chosen=1)
+                shots.wait_until(lambda png: xtest.colour_close(xtest.pixel(png, 20, field.field[1]), FIELD),
+                                 "the path field")
                 xtest.click(wid, *field.field)
+                time.sleep(0.3)  # the field takes the keyboard in the next frame
                 paste(session, wid, windows_path(typed))
                 xtest.click(wid, *field.add)
                 shots.wait_until(lambda png: not has_colour(png, notice_box(field), NOTICE),
