@@ -310,6 +310,16 @@ def ended(program, timeout, what):
     return code
 
 
+def one_gives_way(one, other, timeout):
+    """Of two starts of a program that allows one at a time: the one that
+    ended, which must have ended with 0, and the one that goes on."""
+    ended = wait_for(lambda: [p for p in (one, other) if not p.running()], timeout=timeout,
+                     what="one of the two starts to end")
+    code = ended[0].wait()
+    check(code == 0, f"the start that gave way: exit code {code}, expected 0")
+    return ended[0], other if ended[0] is one else one
+
+
 def alive(program, what):
     check(program.running(), f"{what}: the program ended (code {program.proc.poll()})\n{program.stderr()}")
 

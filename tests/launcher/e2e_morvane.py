@@ -140,12 +140,8 @@ def case_second_start():
         with archive.run(host_mode="delay:1") as one:
             time.sleep(0.02)
             with archive.run(host_mode="delay:1") as other:
-                ended = xtest.wait_for(lambda: [p for p in (one, other) if not p.running()],
-                                       timeout=5, what="one of the two starts to end")
-                code = ended[0].wait()
-                check(code == 0, f"the start that gave way: exit code {code}, expected 0")
-                check(ended[0].stderr() == "", f"the start that gave way said {ended[0].stderr()!r}")
-                first = other if ended[0] is one else one
+                gave_way, first = xtest.one_gives_way(one, other, timeout=5)
+                check(gave_way.stderr() == "", f"the start that gave way said {gave_way.stderr()!r}")
                 wid = window_of(first)
                 xtest.wait_for(lambda: archive.records("request"), timeout=15,
                                what="the page request")

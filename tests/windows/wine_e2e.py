@@ -279,11 +279,7 @@ def case_second_start():
             time.sleep(0.02)
             with game.run(host_mode="slow") as other:
                 # Either may reach the mutex first; the other gives way.
-                ended = xtest.wait_for(lambda: [p for p in (one, other) if not p.running()],
-                                       timeout=30, what="one of the two starts to end")
-                code = ended[0].wait()
-                check(code == 0, f"the start that gave way: exit code {code}, expected 0")
-                first = other if ended[0] is one else one
+                _, first = xtest.one_gives_way(one, other, timeout=30)
                 wid = xtest.wait_window(name="^Morvane$", timeout=30, settle=1.0)
                 xtest.wait_for(lambda: "run" in game.browser_calls(), what="the window's loop")
                 check(xtest.windows_of(name="^Morvane$") == [wid], "one window expected")
