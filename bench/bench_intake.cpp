@@ -5,6 +5,7 @@
 //
 // Usage: bench_intake COUNT [RUNS]   prints one JSON object
 #include "picker.h"
+#include "utf8_paths.h"
 
 #include <algorithm>
 #include <chrono>
@@ -43,7 +44,7 @@ static bool write_packages(const fs::path& folder, int count, std::vector<std::s
         out << "PKG";
         if (!out)
             return false;
-        names.push_back(file.string());
+        names.push_back(utf8_from_path(file));  // as the chooser hands names over
     }
     return true;
 }
